@@ -1,0 +1,41 @@
+// The method table of HTTP类, in its fixed order. A method not built yet has no entry.
+#include "http/http_class.h"
+
+namespace tessaro {
+
+namespace http {
+
+void Destroy(HTTP类& /*self*/) {}
+
+HTTP类 Copy(HTTP类& self) { return HTTP类(&self.Table()); }
+
+}  // namespace http
+
+const HttpMethodTable kHttpMethodTable = {
+    .Destroy = http::Destroy,
+    .Copy = http::Copy,
+    .IsOnline = nullptr,
+    .GetRemoteFileSize = nullptr,
+    .StartDownload = nullptr,
+    .StopDownload = nullptr,
+    .GetPageLinks = nullptr,
+    .GetRootUrl = http::GetRootUrl,
+    .GetDirectoryUrl = http::GetDirectoryUrl,
+    .GetFileNameFromUrl = http::GetFileNameFromUrl,
+    .GetPageText = nullptr,
+    .WebAccess = nullptr,
+    .GetHost = http::GetHost,
+    .GetPort = http::GetPort,
+    .GetPath = http::GetPath,
+    .SetCookie = nullptr,
+    .GetCookie = nullptr,
+    .ClearCookies = nullptr,
+    .DeleteCookieFiles = nullptr,
+    .ClearCache = nullptr,
+    .DeleteFilesInFolder = nullptr,
+    .ListCacheFiles = nullptr,
+    .CollectFiles = nullptr,
+    .FormatCookieDate = nullptr,
+};
+
+}  // namespace tessaro
