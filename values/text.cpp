@@ -1,0 +1,418 @@
+// Text and byte-set operations. The searches and splits are single passes; the hot loops
+// look for the sought text's first byte with memchr and only then walk the GBK pairs that
+// lie between, so plain ASCII runs move at memchr speed.
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "values/services.h"
+#include "values/values.h"
+
+namespace tessaro {
+
+namespace {
+
+constexpr unsigned char Lower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+std::int32_t Len(std::string_view t) { return static_cast<std::int32_t>(t.size()); }
+
+std::string_view Sub(std::string_view t, std::size_t pos, std::size_t n = std::string_view::npos) {
+  return t.substr(pos, n);
+}
+
+bool EqualAt(const unsigned char* p, std::string_view sought, bool ignoreCase) {
+  if (!ignoreCase) return std::memcmp(p, sought.data(), sought.size()) == 0;
+  for (std::size_t i = 0; i < sought.size(); ++i)
+    if (Lower(p[i]) != Lower(static_cast<unsigned char>(sought[i]))) return false;
+  return true;
+}
+
+// Finds the next candidate offset >= from whose byte could start sought, as memchr would,
+// for one byte value (or both cases of an ASCII letter). Returns size when there is none.
+std::size_t NextByte(const unsigned char* p, std::size_t from, std::size_t size, unsigned char b,
+                     bool ignoreCase) {
+  if (from >= size) return size;
+  const unsigned char lo = Lower(b);
+  const bool letter = ignoreCase && lo >= 'a' && lo <= 'z';
+  if (!letter) {
+    const void* hit = std::memchr(p + from, b, size - from);
+    return hit ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - p) : size;
+  }
+  const unsigned char up = static_cast<unsigned char>(lo - 32);
+  for (std::size_t i = from; i < size; ++i)
+    if (p[i] == lo || p[i] == up) return i;
+  return size;
+}
+
+// Walks character boundaries from `boundary` towards `target`: returns the first character
+// start at or after target, and whether a lead byte stood as the text's last byte on the way
+// (which ends every character-aware scan).
+struct Boundary {
+  std::size_t pos;
+  bool truncated;
+};
+Boundary AlignTo(const unsigned char* p, std::size_t size, std::size_t boundary,
+                 std::size_t target) {
+  std::size_t i = boundary;
+  while (i < target) {
+    if (IsLeadByte(p[i])) {
+      if (i + 1 >= size) return {size, true};
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return {i, false};
+}
+
+// The character-aware forward search over text[s, limit): the first offset o at a
+// character boundary with o + sought.size() <= limit where sought matches.
+std::int64_t ForwardSearch(std::string_view text, std::string_view sought, std::size_t s,
+                           std::size_t limit, bool ignoreCase) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  const std::size_t m = sought.size();
+  const auto first = static_cast<unsigned char>(sought[0]);
+  std::size_t boundary = s;  // a known character start
+  while (true) {
+    const std::size_t hit = NextByte(p, boundary, size, first, ignoreCase);
+    if (hit >= size) return -1;
+    const Boundary b = AlignTo(p, size, boundary, hit);
+    if (b.truncated) return -1;
+    if (b.pos != hit) {  // the byte was a trail byte; go on from the next character
+      boundary = b.pos;
+      continue;
+    }
+    if (hit + m > limit) return -1;
+    if (IsLeadByte(p[hit]) && hit + 1 >= size) return -1;  // a lead byte at the very end
+    if (EqualAt(p + hit, sought, ignoreCase)) return static_cast<std::int64_t>(hit);
+    // Step over the character at hit.
+    if (IsLeadByte(p[hit])) {
+      if (hit + 1 >= size) return -1;
+      boundary = hit + 2;
+    } else {
+      boundary = hit + 1;
+    }
+  }
+}
+
+}  // namespace
+
+TextValue ConcatText(std::initializer_list<std::string_view> parts) {
+  std::size_t n = 0;
+  for (auto part : parts) n += part.size();
+  TextValue out;
+  out.reserve(n);
+  for (auto part : parts) out.append(part);
+  return out;
+}
+
+bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
+
+std::int32_t CompareText(std::string_view a, std::string_view b, bool caseSensitive) {
+  // Double-byte letters would fold by the code page's upper-case mapping; GBK has the
+  // full-width Latin letters A3 C1..A3 DA and A3 E1..A3 FA, folded here alike.
+  auto fold = [&](std::string_view t, std::size_t& i) -> int {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (IsLeadByte(c) && i + 1 < t.size()) {
+      auto trail = static_cast<unsigned char>(t[i + 1]);
+      if (!caseSensitive && c == 0xA3 && trail >= 0xE1 && trail <= 0xFA) trail -= 0x20;
+      i += 2;
+      return (c << 8) | trail;
+    }
+    ++i;
+    return caseSensitive ? c : Lower(c);
+  };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const bool wideA = IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size();
+    const bool wideB = IsLeadByte(static_cast<unsigned char>(b[j])) && j + 1 < b.size();
+    int ca = fold(a, i);
+    int cb = fold(b, j);
+    // Compare by byte values: a single byte compares against the lead byte of a pair.
+    if (wideA != wideB) {
+      if (wideA) ca >>= 8;
+      if (wideB) cb >>= 8;
+      if (ca == cb) return wideA ? 1 : -1;
+    }
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+std::int32_t TextLength(std::string_view t) { return Len(t); }
+
+TextValue TextLeft(std::string_view t, std::int32_t count) {
+  if (count <= 0) return {};
+  return TextValue(Sub(t, 0, static_cast<std::size_t>(count)));
+}
+
+TextValue TextRight(std::string_view t, std::int32_t count) {
+  if (count <= 0) return {};
+  const auto n = std::min(t.size(), static_cast<std::size_t>(count));
+  return TextValue(Sub(t, t.size() - n));
+}
+
+TextValue TextMid(std::string_view t, std::int32_t start, std::int32_t count) {
+  if (start < 1 || start > Len(t) || count <= 0) return {};
+  return TextValue(Sub(t, static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
+}
+
+std::int32_t FindText(std::string_view text, std::string_view sought, std::int32_t start,
+                      bool ignoreCase) {
+  const std::size_t s = start > 1 ? static_cast<std::size_t>(start - 1) : 0;
+  if (s >= text.size()) return -1;
+  if (sought.empty()) return 1;
+  // A given start may fall on a trail byte; the scan simply begins there.
+  const std::int64_t at = ForwardSearch(text, sought, s, text.size(), ignoreCase);
+  return at < 0 ? -1 : static_cast<std::int32_t>(at + 1);
+}
+
+std::int32_t FindTextReverse(std::string_view text, std::string_view sought, std::int32_t start,
+                             bool ignoreCase) {
+  std::size_t covered = text.size();
+  if (start != 0) {
+    if (start <= 1) return -1;
+    covered = std::min(text.size(), static_cast<std::size_t>(start - 1));
+  }
+  if (covered == 0) return -1;
+  if (sought.empty()) return 1;
+  // Candidates run forward from the start so that lead bytes pair up as they do forwards;
+  // the last match that ends inside the covered part wins.
+  std::int64_t last = -1;
+  std::size_t from = 0;
+  while (true) {
+    const std::int64_t at = ForwardSearch(text, sought, from, covered, ignoreCase);
+    if (at < 0) break;
+    last = at;
+    const auto p = static_cast<std::size_t>(at);
+    from = p + (IsLeadByte(static_cast<unsigned char>(text[p])) ? 2 : 1);
+    if (from >= covered) break;
+  }
+  return last < 0 ? -1 : static_cast<std::int32_t>(last + 1);
+}
+
+TextValue ReplaceTextAt(std::string_view t, std::int32_t start, std::int32_t count,
+                        std::string_view replacement) {
+  const std::int64_t len = Len(t);
+  const auto p = static_cast<std::size_t>(std::clamp<std::int64_t>(std::int64_t{start} - 1, 0, len));
+  std::size_t del = 0;
+  if (count > 0) del = std::min(static_cast<std::size_t>(count), t.size() - p);
+  TextValue out;
+  out.reserve(t.size() - del + replacement.size());
+  out.append(t.substr(0, p));
+  out.append(replacement);
+  out.append(t.substr(p + del));
+  return out;
+}
+
+TextValue ToLowerCase(std::string_view t) {
+  TextValue out(t);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    if (IsLeadByte(c)) {
+      ++i;  // the trail byte is part of the double-byte character
+    } else {
+      out[i] = static_cast<char>(Lower(c));
+    }
+  }
+  return out;
+}
+
+TextValue RemoveAllSpaces(std::string_view t) {
+  TextValue out;
+  out.reserve(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (IsLeadByte(c) && i + 1 < t.size()) {
+      if (!(c == 0xA1 && static_cast<unsigned char>(t[i + 1]) == 0xA1)) out.append(t.substr(i, 2));
+      ++i;
+    } else if (c != 0x20) {
+      out += t[i];
+    }
+  }
+  return out;
+}
+
+TextValue SpaceText(std::int32_t count) {
+  return count <= 0 ? TextValue() : TextValue(static_cast<std::size_t>(count), ' ');
+}
+
+TextValue ToText(std::int32_t n) { return std::to_string(n); }
+TextValue ToText(const TextValue& t) { return t; }
+TextValue ToText(const ByteSet& b) {
+  const std::string_view v = b.view();
+  return TextValue(v.substr(0, v.find('\0')));
+}
+
+double ToNumber(std::int32_t n) { return n; }
+
+double ToNumber(std::string_view t) {
+  // Full-width forms fold to ASCII first.
+  std::string folded;
+  folded.reserve(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (IsLeadByte(c) && i + 1 < t.size()) {
+      const auto d = static_cast<unsigned char>(t[i + 1]);
+      if (c == 0xA3 && d >= 0xA1 && d <= 0xFE) {
+        folded += static_cast<char>(d - 0x80);
+      } else if (c == 0xA1 && d == 0xA1) {
+        folded += ' ';
+      } else if (c == 0xA1 && d == 0xAB) {
+        folded += '~';
+      } else if (c == 0xA1 && (d == 0xEE || d == 0xEF)) {
+        folded += '*';
+      } else {
+        folded.append(t.substr(i, 2));
+      }
+      ++i;
+    } else {
+      folded += t[i];
+    }
+  }
+  // The C library's reading of a decimal number, in the "C" locale whatever the process's.
+  // Only decimal forms count: hexadecimal, "inf" and "nan" are not numbers here.
+  const char* s = folded.c_str();
+  const char* p = s;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const char* q = p;
+  if (*q == '+' || *q == '-') ++q;
+  if (!((*q >= '0' && *q <= '9') || (*q == '.' && q[1] >= '0' && q[1] <= '9'))) return 0.0;
+  if (*q == '0' && (q[1] == 'x' || q[1] == 'X')) {
+    // "0x..." reads as 0 followed by text.
+    return 0.0;
+  }
+  return g_ascii_strtod(p, nullptr);
+}
+
+ValueArray<TextValue> SplitText(std::string_view t, std::string_view delimiter,
+                                std::int32_t maxCount) {
+  ValueArray<TextValue> out;
+  if (maxCount < 0) maxCount = 0;
+  if (t.empty() || maxCount == 0) return out;
+  if (delimiter.empty()) {
+    out.Append(TextValue(t));
+    return out;
+  }
+  std::size_t pieceStart = 0;
+  std::size_t from = 0;
+  while (from < t.size()) {
+    const std::int64_t at = ForwardSearch(t, delimiter, from, t.size(), false);
+    if (at < 0) break;
+    const auto p = static_cast<std::size_t>(at);
+    out.Append(TextValue(t.substr(pieceStart, p - pieceStart)));
+    if (out.Count() >= maxCount) return out;
+    pieceStart = from = p + delimiter.size();
+  }
+  if (pieceStart < t.size()) out.Append(TextValue(t.substr(pieceStart)));
+  return out;
+}
+
+ByteSet ToBytes(std::string_view t) { return ByteSet(std::string(t)); }
+
+ValueArray<ByteSet> SplitBytes(const ByteSet& b, std::string_view delimiter,
+                               std::int32_t maxCount) {
+  ValueArray<ByteSet> out;
+  const std::string_view v = b.view();
+  if (maxCount < 0) maxCount = 0;
+  if (v.empty() || maxCount == 0) return out;
+  if (delimiter.empty()) {
+    out.Append(b);
+    return out;
+  }
+  const char first = delimiter[0];
+  const std::size_t m = delimiter.size();
+  std::size_t pieceStart = 0;
+  std::size_t from = 0;
+  while (from < v.size()) {
+    const void* hit = std::memchr(v.data() + from, first, v.size() - from);
+    if (!hit) break;
+    const auto p = static_cast<std::size_t>(static_cast<const char*>(hit) - v.data());
+    if (p + m > v.size()) break;
+    if (std::memcmp(v.data() + p, delimiter.data(), m) != 0) {
+      from = p + 1;
+      continue;
+    }
+    out.Append(ByteSet(v.data() + pieceStart, p - pieceStart));
+    if (out.Count() >= maxCount) return out;
+    pieceStart = from = p + m;
+  }
+  if (pieceStart < v.size()) out.Append(ByteSet(v.data() + pieceStart, v.size() - pieceStart));
+  return out;
+}
+
+std::int32_t BytesLength(const ByteSet& b) { return static_cast<std::int32_t>(b.size()); }
+
+ByteSet ZeroBytes(std::int32_t count) {
+  return count <= 0 ? ByteSet() : ByteSet(std::string(static_cast<std::size_t>(count), '\0'));
+}
+
+ByteSet BytesLeft(const ByteSet& b, std::int32_t count) {
+  if (count <= 0) return {};
+  return ByteSet(std::string(b.view().substr(0, static_cast<std::size_t>(count))));
+}
+
+ByteSet ConcatBytes(std::initializer_list<std::string_view> parts) {
+  std::size_t n = 0;
+  for (auto part : parts) n += part.size();
+  std::string out;
+  out.reserve(n);
+  for (auto part : parts) out.append(part);
+  return ByteSet(std::move(out));
+}
+
+TextValue Gbk(std::string_view utf8) {
+  gsize written = 0;
+  gchar* out = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8", nullptr,
+                         &written, nullptr);
+  if (!out) return TextValue(utf8);  // literals are ours; an unconvertible one is a bug
+  TextValue result(out, written);
+  g_free(out);
+  return result;
+}
+
+std::string ToUtf8(std::string_view gbk) {
+  gsize written = 0;
+  gchar* out = g_convert_with_fallback(gbk.data(), static_cast<gssize>(gbk.size()), "UTF-8",
+                                       "GBK", "\xEF\xBF\xBD", nullptr, &written, nullptr);
+  if (out) {
+    std::string result(out, written);
+    g_free(out);
+    return result;
+  }
+  // A byte sequence iconv cannot even step over: convert piecewise, one character at a time.
+  std::string result;
+  for (std::size_t i = 0; i < gbk.size();) {
+    const std::size_t n = IsLeadByte(static_cast<unsigned char>(gbk[i])) && i + 1 < gbk.size() ? 2 : 1;
+    gchar* piece = g_convert(gbk.data() + i, static_cast<gssize>(n), "UTF-8", "GBK", nullptr,
+                             &written, nullptr);
+    if (piece) {
+      result.append(piece, written);
+      g_free(piece);
+    } else {
+      result += "\xEF\xBF\xBD";
+    }
+    i += n;
+  }
+  return result;
+}
+
+void FatalValueError(std::int64_t index, std::int64_t count) {
+  // Error code 1: an index above the count; 4: an index below 1.
+  const bool above = index > count;
+  const std::string text =
+      above ? "数组成员引用下标超出定义范围 (错误码 1): 下标 " + std::to_string(index) + " 大于成员数 " +
+                  std::to_string(count)
+            : "数组成员引用下标小于 1 (错误码 4): 下标 " + std::to_string(index);
+  MessageBox(Gbk(text), 16, Gbk("错误"));
+  std::_Exit(-1);
+}
+
+}  // namespace tessaro
