@@ -1,5 +1,6 @@
 // The method table of HTTP类, in its fixed order. A method not built yet has no entry.
 #include "http/http_class.h"
+#include "http/download.h"
 
 namespace tessaro {
 
@@ -14,10 +15,10 @@ HTTP类 Copy(HTTP类& self) { return HTTP类(&self.Table()); }
 const HttpMethodTable kHttpMethodTable = {
     .Destroy = http::Destroy,
     .Copy = http::Copy,
-    .IsOnline = nullptr,
-    .GetRemoteFileSize = nullptr,
-    .StartDownload = nullptr,
-    .StopDownload = nullptr,
+    .IsOnline = http::IsOnline,
+    .GetRemoteFileSize = http::GetRemoteFileSize,
+    .StartDownload = http::StartDownload,
+    .StopDownload = http::StopDownload,
     .GetPageLinks = nullptr,
     .GetRootUrl = http::GetRootUrl,
     .GetDirectoryUrl = http::GetDirectoryUrl,

@@ -72,6 +72,7 @@ void RecordRequest(SoupServerMessage* msg, std::string_view route, std::string_v
 void RegisterCoreRoutes(SoupServer* server, const Options& options);
 void RegisterTestRoutes(SoupServer* server, const Options& options);
 void RegisterStaticRoutes(SoupServer* server, const Options& options);
+void RegisterDownloadRoutes(SoupServer* server, const Options& options);
 
 // The wire layer: listens on 127.0.0.1 and hands every connection to the server with its
 // bytes tapped. Returns the port, or 0 with a message in *error.

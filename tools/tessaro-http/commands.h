@@ -37,5 +37,6 @@ struct Command {
 using CommandList = std::vector<Command>;
 
 void RegisterUrlCommands(CommandList& commands);
+void RegisterDownloadCommands(CommandList& commands);
 
 }  // namespace tessaro::cli

@@ -19,6 +19,7 @@ using tessaro::cli::CommandList;
 CommandList AllCommands() {
   CommandList commands;
   tessaro::cli::RegisterUrlCommands(commands);
+  tessaro::cli::RegisterDownloadCommands(commands);
   return commands;
 }
 
