@@ -1,11 +1,14 @@
 // Text and byte-set operations. The searches and splits are single passes; the hot loops
 // look for the sought text's first byte with memchr and only then walk the GBK pairs that
 // lie between, so plain ASCII runs move at memchr speed.
-#include <gio/gio.h>
-
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <cctype>
+#include <cmath>
 #include <cstring>
+
+#include "platform/charset.h"
 
 #include "values/services.h"
 #include "values/values.h"
@@ -277,19 +280,30 @@ double ToNumber(std::string_view t) {
       folded += t[i];
     }
   }
-  // The C library's reading of a decimal number, in the "C" locale whatever the process's.
-  // Only decimal forms count: hexadecimal, "inf" and "nan" are not numbers here.
-  const char* s = folded.c_str();
-  const char* p = s;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  const char* q = p;
-  if (*q == '+' || *q == '-') ++q;
-  if (!((*q >= '0' && *q <= '9') || (*q == '.' && q[1] >= '0' && q[1] <= '9'))) return 0.0;
-  if (*q == '0' && (q[1] == 'x' || q[1] == 'X')) {
-    // "0x..." reads as 0 followed by text.
+  // The C library's reading of a decimal number, in the "C" locale whatever the process's:
+  // white space, a sign, digits with a point and fraction, an exponent. Hexadecimal forms,
+  // "inf" and "nan" are not decimal numbers and read as 0 (or the digits before them).
+  std::size_t i = 0;
+  while (i < folded.size() && (folded[i] == ' ' || (folded[i] >= '\t' && folded[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < folded.size() && (folded[i] == '+' || folded[i] == '-')) negative = folded[i++] == '-';
+  const char* first = folded.data() + i;
+  const char* last = folded.data() + folded.size();
+  if (first == last || !(std::isdigit(static_cast<unsigned char>(*first)) || *first == '.')) return 0.0;
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Too large reads as infinity and too small as zero, as strtod gives.
+    const bool tiny = [&] {
+      const std::string_view digits(first, static_cast<std::size_t>(end - first));
+      const auto e = digits.find_first_of("eE");
+      return e != std::string_view::npos && digits.find('-', e) != std::string_view::npos;
+    }();
+    value = tiny ? 0.0 : HUGE_VAL;
+  } else if (ec != std::errc()) {
     return 0.0;
   }
-  return g_ascii_strtod(p, nullptr);
+  return negative ? -value : value;
 }
 
 ValueArray<TextValue> SplitText(std::string_view t, std::string_view delimiter,
@@ -369,40 +383,11 @@ ByteSet ConcatBytes(std::initializer_list<std::string_view> parts) {
 }
 
 TextValue Gbk(std::string_view utf8) {
-  gsize written = 0;
-  gchar* out = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8", nullptr,
-                         &written, nullptr);
-  if (!out) return TextValue(utf8);  // literals are ours; an unconvertible one is a bug
-  TextValue result(out, written);
-  g_free(out);
-  return result;
+  // Literals are ours; one without a GBK form is a programming error, kept visible as is.
+  return platform::Utf8ToGbk(utf8).value_or(TextValue(utf8));
 }
 
-std::string ToUtf8(std::string_view gbk) {
-  gsize written = 0;
-  gchar* out = g_convert_with_fallback(gbk.data(), static_cast<gssize>(gbk.size()), "UTF-8",
-                                       "GBK", "\xEF\xBF\xBD", nullptr, &written, nullptr);
-  if (out) {
-    std::string result(out, written);
-    g_free(out);
-    return result;
-  }
-  // A byte sequence iconv cannot even step over: convert piecewise, one character at a time.
-  std::string result;
-  for (std::size_t i = 0; i < gbk.size();) {
-    const std::size_t n = IsLeadByte(static_cast<unsigned char>(gbk[i])) && i + 1 < gbk.size() ? 2 : 1;
-    gchar* piece = g_convert(gbk.data() + i, static_cast<gssize>(n), "UTF-8", "GBK", nullptr,
-                             &written, nullptr);
-    if (piece) {
-      result.append(piece, written);
-      g_free(piece);
-    } else {
-      result += "\xEF\xBF\xBD";
-    }
-    i += n;
-  }
-  return result;
-}
+std::string ToUtf8(std::string_view gbk) { return platform::GbkToUtf8(gbk); }
 
 void FatalValueError(std::int64_t index, std::int64_t count) {
   // Error code 1: an index above the count; 4: an index below 1.
