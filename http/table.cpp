@@ -1,6 +1,8 @@
 // The method table of HTTP类, in its fixed order. A method not built yet has no entry.
 #include "http/http_class.h"
 #include "http/download.h"
+#include "http/web.h"
+#include "http/cookies.h"
 
 namespace tessaro {
 
@@ -23,20 +25,20 @@ const HttpMethodTable kHttpMethodTable = {
     .GetRootUrl = http::GetRootUrl,
     .GetDirectoryUrl = http::GetDirectoryUrl,
     .GetFileNameFromUrl = http::GetFileNameFromUrl,
-    .GetPageText = nullptr,
-    .WebAccess = nullptr,
+    .GetPageText = http::GetPageText,
+    .WebAccess = http::WebAccess,
     .GetHost = http::GetHost,
     .GetPort = http::GetPort,
     .GetPath = http::GetPath,
-    .SetCookie = nullptr,
-    .GetCookie = nullptr,
-    .ClearCookies = nullptr,
+    .SetCookie = http::SetCookie,
+    .GetCookie = http::GetCookie,
+    .ClearCookies = http::ClearCookies,
     .DeleteCookieFiles = nullptr,
     .ClearCache = nullptr,
     .DeleteFilesInFolder = nullptr,
     .ListCacheFiles = nullptr,
     .CollectFiles = nullptr,
-    .FormatCookieDate = nullptr,
+    .FormatCookieDate = http::FormatCookieDate,
 };
 
 }  // namespace tessaro

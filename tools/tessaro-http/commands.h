@@ -38,5 +38,6 @@ using CommandList = std::vector<Command>;
 
 void RegisterUrlCommands(CommandList& commands);
 void RegisterDownloadCommands(CommandList& commands);
+void RegisterWebCommands(CommandList& commands);
 
 }  // namespace tessaro::cli

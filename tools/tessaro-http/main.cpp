@@ -20,6 +20,7 @@ CommandList AllCommands() {
   CommandList commands;
   tessaro::cli::RegisterUrlCommands(commands);
   tessaro::cli::RegisterDownloadCommands(commands);
+  tessaro::cli::RegisterWebCommands(commands);
   return commands;
 }
 
