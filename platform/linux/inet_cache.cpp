@@ -1,0 +1,134 @@
+// The response cache: bodies of GET responses, written as they are read, into a few
+// randomly named direct subfolders of "Content.IE5/" under the cache root, one file per
+// response named after the URL's last segment with a "[n]" counter, as the browser keeps
+// its cache. The cache never answers a request; a failure to write it never fails one.
+#include <fcntl.h>
+#include <glib/gstdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/linux/inet_internal.h"
+#include "platform/sys.h"
+
+namespace tessaro::inet::detail {
+namespace {
+
+constexpr int kSubfolders = 4;
+
+std::string RandomName() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string name;
+  for (int i = 0; i < 8; ++i) name += kChars[g_random_int_range(0, 36)];
+  return name;
+}
+
+// The subfolders of the cache root, made when fewer than kSubfolders exist.
+bool Subfolders(std::string& root, std::vector<std::string>& folders) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  root = platform::InternetCacheFolder() + "Content.IE5/";
+  if (g_mkdir_with_parents(root.c_str(), 0700) != 0) return false;
+  folders.clear();
+  if (GDir* dir = g_dir_open(root.c_str(), 0, nullptr)) {
+    while (const gchar* name = g_dir_read_name(dir)) {
+      std::string path = root + name;
+      if (std::strlen(name) == 8 && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
+        folders.emplace_back(name);
+      }
+    }
+    g_dir_close(dir);
+  }
+  while (folders.size() < kSubfolders) {
+    std::string name = RandomName();
+    if (g_mkdir((root + name).c_str(), 0700) == 0) folders.push_back(name);
+    else if (errno != EEXIST) return false;
+  }
+  return true;
+}
+
+// The last path segment of the URL, reduced to bytes safe in a file name.
+void FileNameParts(GUri* uri, std::string& base, std::string& ext) {
+  std::string_view path = g_uri_get_path(uri);
+  if (auto hash = path.find('#'); hash != std::string_view::npos) path = path.substr(0, hash);
+  std::string_view last = path.substr(path.rfind('/') + 1);
+  std::string name;
+  for (char c : last.substr(0, 80)) {
+    name += g_ascii_isalnum(c) || c == '.' || c == '-' || c == '_' ? c : '_';
+  }
+  while (!name.empty() && name.front() == '.') name.erase(0, 1);
+  if (name.empty()) name = "index.html";
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) {
+    base = name;
+    ext.clear();
+  } else {
+    base = name.substr(0, dot);
+    ext = name.substr(dot);
+  }
+}
+
+bool Cacheable(SoupMessage* msg) {
+  if (std::strcmp(soup_message_get_method(msg), "GET") != 0) return false;
+  if (soup_message_get_status(msg) != SOUP_STATUS_OK) return false;
+  const char* control =
+      soup_message_headers_get_list(soup_message_get_response_headers(msg), "Cache-Control");
+  return control == nullptr || std::strstr(control, "no-store") == nullptr;
+}
+
+}  // namespace
+
+CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
+  if (!Cacheable(msg)) return nullptr;
+  std::string root;
+  std::vector<std::string> folders;
+  if (!Subfolders(root, folders)) {
+    Fail("cannot prepare the cache folder " + root);
+    return nullptr;
+  }
+  std::string base;
+  std::string ext;
+  FileNameParts(soup_message_get_uri(msg), base, ext);
+  std::string dir =
+      root + folders[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(folders.size())))] + "/";
+  for (int n = 1; n < 1000; ++n) {
+    std::string path = dir + base + "[" + std::to_string(n) + "]" + ext;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) return new CacheEntry(path, fd);
+    if (errno != EEXIST) {
+      Fail("cannot create the cache file " + path + ": " + g_strerror(errno));
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+void CacheEntry::Write(const void* data, std::size_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (fd_ >= 0 && length > 0) {
+    ssize_t n = write(fd_, p, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("cannot write the cache file " + path_ + ": " + g_strerror(errno));
+      Finish(false);
+      return;
+    }
+    p += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+void CacheEntry::Finish(bool complete) {
+  if (fd_ < 0) return;
+  bool closed = close(fd_) == 0;
+  fd_ = -1;
+  // A body cut short is no copy of the response: it must not be mistaken for one.
+  if (!complete || !closed) g_remove(path_.c_str());
+}
+
+CacheEntry::~CacheEntry() { Finish(false); }
+
+}  // namespace tessaro::inet::detail
