@@ -280,6 +280,9 @@ class Transfer {
     total_ = job_.length + job_.offset;
     switch (CheckResponse()) {
       case Check::kBroken:
+        // The answer is not the file (or not its rest): its length says nothing of the
+        // file's size, so no percentage is made of it.
+        total_ = 0;
         return BreakOff();
       case Check::kAlreadyComplete:
         return Complete();
