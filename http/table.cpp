@@ -1,5 +1,7 @@
 // The method table of HTTP类, in its fixed order. A method not built yet has no entry.
 #include "http/http_class.h"
+#include "http/files.h"
+#include "http/links.h"
 #include "http/download.h"
 #include "http/web.h"
 #include "http/cookies.h"
@@ -21,7 +23,7 @@ const HttpMethodTable kHttpMethodTable = {
     .GetRemoteFileSize = http::GetRemoteFileSize,
     .StartDownload = http::StartDownload,
     .StopDownload = http::StopDownload,
-    .GetPageLinks = nullptr,
+    .GetPageLinks = http::GetPageLinks,
     .GetRootUrl = http::GetRootUrl,
     .GetDirectoryUrl = http::GetDirectoryUrl,
     .GetFileNameFromUrl = http::GetFileNameFromUrl,
@@ -33,11 +35,11 @@ const HttpMethodTable kHttpMethodTable = {
     .SetCookie = http::SetCookie,
     .GetCookie = http::GetCookie,
     .ClearCookies = http::ClearCookies,
-    .DeleteCookieFiles = nullptr,
-    .ClearCache = nullptr,
-    .DeleteFilesInFolder = nullptr,
-    .ListCacheFiles = nullptr,
-    .CollectFiles = nullptr,
+    .DeleteCookieFiles = http::DeleteCookieFiles,
+    .ClearCache = http::ClearCache,
+    .DeleteFilesInFolder = http::DeleteFilesInFolder,
+    .ListCacheFiles = http::ListCacheFiles,
+    .CollectFiles = http::CollectFiles,
     .FormatCookieDate = http::FormatCookieDate,
 };
 

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   tessaro::event_server::RegisterCoreRoutes(server, options);
   tessaro::event_server::RegisterTestRoutes(server, options);
   tessaro::event_server::RegisterStaticRoutes(server, options);
+  tessaro::event_server::RegisterPageRoutes(server, options);
   tessaro::event_server::RegisterDownloadRoutes(server, options);
   soup_server_add_handler(server, nullptr, Fallback, nullptr, nullptr);
 

@@ -72,6 +72,7 @@ void RecordRequest(SoupServerMessage* msg, std::string_view route, std::string_v
 void RegisterCoreRoutes(SoupServer* server, const Options& options);
 void RegisterTestRoutes(SoupServer* server, const Options& options);
 void RegisterStaticRoutes(SoupServer* server, const Options& options);
+void RegisterPageRoutes(SoupServer* server, const Options& options);
 void RegisterDownloadRoutes(SoupServer* server, const Options& options);
 
 // The wire layer: listens on 127.0.0.1 and hands every connection to the server with its

@@ -39,5 +39,6 @@ using CommandList = std::vector<Command>;
 void RegisterUrlCommands(CommandList& commands);
 void RegisterDownloadCommands(CommandList& commands);
 void RegisterWebCommands(CommandList& commands);
+void RegisterFileCommands(CommandList& commands);
 
 }  // namespace tessaro::cli

@@ -21,6 +21,7 @@ CommandList AllCommands() {
   tessaro::cli::RegisterUrlCommands(commands);
   tessaro::cli::RegisterDownloadCommands(commands);
   tessaro::cli::RegisterWebCommands(commands);
+  tessaro::cli::RegisterFileCommands(commands);
   return commands;
 }
 
