@@ -269,31 +269,74 @@ Store& TheStore() {
   return *store;
 }
 
-// Strips a Domain attribute that names exactly the URL's host when the host has no dot
-// (localhost, an intranet name). Such a cookie is host-only by the cookie rules, but
-// libsoup refuses the whole line.
-std::string DropOwnDotlessDomain(const std::string& line, const char* host) {
-  if (std::strchr(host, '.') != nullptr) return line;
-  gchar** parts = g_strsplit(line.c_str(), ";", -1);
-  std::string out;
-  for (gchar** p = parts; *p != nullptr; ++p) {
-    std::string_view attr = *p;
-    if (p != parts) {
-      while (!attr.empty() && (attr.front() == ' ' || attr.front() == '\t')) attr.remove_prefix(1);
-      if (attr.size() > 7 && g_ascii_strncasecmp(attr.data(), "domain=", 7) == 0) {
-        std::string_view d = attr.substr(7);
-        while (!d.empty() && (d.back() == ' ' || d.back() == '\t')) d.remove_suffix(1);
-        if (!d.empty() && d.front() == '.') d.remove_prefix(1);
-        if (d.size() == std::strlen(host) && g_ascii_strncasecmp(d.data(), host, d.size()) == 0) {
-          continue;
-        }
-      }
-      out += ";";
-    }
-    out += *p;
+std::string_view TrimWsp(std::string_view v) {
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return v;
+}
+
+// A Set-Cookie line taken apart by the cookie parsing rules: the name and value as their
+// bytes, and the attributes rewritten so libsoup reads them as those rules do.
+struct CookieLine {
+  std::string name;
+  std::string value;
+  std::string attributes;  // "; name=value" pieces, each trimmed
+};
+
+// False for a line the rules ignore. libsoup's own parser cuts a value at its first byte
+// above 0x7F (a GBK or UTF-8 value would lose its text) and keeps tabs around names and
+// values, so the pair is parsed here; an empty Domain attribute is ignored rather than
+// undoing an earlier one; and a Domain naming exactly a host without a dot (localhost, an
+// intranet name) makes a host-only cookie instead of a refusal.
+bool SplitCookieLine(std::string_view line, const char* host, CookieLine& out) {
+  std::string_view pair = line.substr(0, line.find(';'));
+  std::string_view rest =
+      pair.size() < line.size() ? line.substr(pair.size() + 1) : std::string_view{};
+  for (char c : pair) {
+    auto b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) return false;
   }
-  g_strfreev(parts);
-  return out;
+  if (auto eq = pair.find('='); eq == std::string_view::npos) {
+    out.name.clear();
+    out.value = std::string(TrimWsp(pair));
+  } else {
+    out.name = std::string(TrimWsp(pair.substr(0, eq)));
+    out.value = std::string(TrimWsp(pair.substr(eq + 1)));
+  }
+  if (out.name.empty() && out.value.empty()) return false;
+  if (out.name.size() + out.value.size() > 4096) return false;
+  bool dotless = std::strchr(host, '.') == nullptr;
+  out.attributes.clear();
+  while (!rest.empty()) {
+    std::string_view attr = rest.substr(0, rest.find(';'));
+    rest = attr.size() < rest.size() ? rest.substr(attr.size() + 1) : std::string_view{};
+    std::string_view attrName = attr;
+    std::string_view attrValue;
+    bool hasValue = false;
+    if (auto eq = attr.find('='); eq != std::string_view::npos) {
+      attrName = attr.substr(0, eq);
+      attrValue = TrimWsp(attr.substr(eq + 1));
+      hasValue = true;
+    }
+    attrName = TrimWsp(attrName);
+    if (attrName.empty()) continue;
+    if (attrName.size() == 6 && g_ascii_strncasecmp(attrName.data(), "domain", 6) == 0) {
+      std::string_view d = attrValue;
+      if (!d.empty() && d.front() == '.') d.remove_prefix(1);
+      if (d.empty()) continue;
+      if (dotless && d.size() == std::strlen(host) &&
+          g_ascii_strncasecmp(d.data(), host, d.size()) == 0) {
+        continue;
+      }
+    }
+    out.attributes += "; ";
+    out.attributes += attrName;
+    if (hasValue) {
+      out.attributes += '=';
+      out.attributes += attrValue;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -350,10 +393,14 @@ std::uint32_t InternetSetCookieA(const char* url, const char* cookieName, const 
                          ? std::string(cookieName) + "=" + cookieData
                          : std::string(cookieData);
   if (line.find_first_of("\r\n") != std::string::npos) return 0;
-  SoupCookie* cookie = soup_cookie_parse(line.c_str(), uri.get());
-  if (cookie == nullptr) {
-    std::string retry = DropOwnDotlessDomain(line, g_uri_get_host(uri.get()));
-    if (retry != line) cookie = soup_cookie_parse(retry.c_str(), uri.get());
+  CookieLine parts;
+  if (!SplitCookieLine(line, g_uri_get_host(uri.get()), parts)) return 0;
+  // libsoup checks the attributes against the URL; the pair goes in as its bytes.
+  std::string placeholder = "n=v" + parts.attributes;
+  SoupCookie* cookie = soup_cookie_parse(placeholder.c_str(), uri.get());
+  if (cookie != nullptr) {
+    soup_cookie_set_name(cookie, parts.name.c_str());
+    soup_cookie_set_value(cookie, parts.value.c_str());
   }
   if (cookie == nullptr) return 0;  // malformed, or a domain this URL may not set
   Store& s = TheStore();
