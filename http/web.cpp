@@ -21,6 +21,26 @@ void AddDefault(TextValue& headers, std::string_view name, std::string_view line
   if (FindText(headers, name, 1, true) == -1) headers += line;
 }
 
+// The URL as a header value. A CR or LF in it would end the Referer line and start another
+// header line of the URL's making, and other control bytes are not allowed in a header
+// value; those bytes go percent-encoded. Every other byte stays as it is.
+TextValue HeaderSafeUrl(const TextValue& url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  TextValue out;
+  out.reserve(url.size());
+  for (char ch : url) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 // Copies the Set-Cookie lines of a raw header block into the store for "http://" + host,
 // in header order: the name is what precedes the first "=", the data everything after it,
 // attributes included.
@@ -87,7 +107,7 @@ ByteSet WebAccess(HTTP类& self, const TextValue& url, const TextValue& verb,
              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
              "application/x-shockwave-flash, application/vnd.ms-excel, "
              "application/vnd.ms-powerpoint, application/msword, */*\r\n");
-  AddDefault(headers, "Referer: ", ConcatText("Referer: ", url, "\r\n"));
+  AddDefault(headers, "Referer: ", ConcatText("Referer: ", HeaderSafeUrl(url), "\r\n"));
   AddDefault(headers, "Accept-Language: ", "Accept-Language: zh-cn\r\n");
 
   if (verb.empty() || TextEquals(verb, "GET")) {

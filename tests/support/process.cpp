@@ -138,6 +138,17 @@ std::string ReadFileText(const std::string& path) {
   return s.str();
 }
 
+std::string IsolateXdgFolders() {
+  std::string dir = MakeTempDir("tessaro-xdg-");
+  if (dir.empty()) return dir;
+  for (const char* sub : {"config", "cache", "data"})
+    std::filesystem::create_directories(dir + "/" + sub);
+  setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+  return dir;
+}
+
 bool IsExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
 }  // namespace tessaro::testing

@@ -34,6 +34,12 @@ void RemoveTree(const std::string& path);
 // The whole file, or "" when it cannot be read.
 std::string ReadFileText(const std::string& path);
 
+// Points XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_DATA_HOME at fresh folders under one
+// temporary folder (returned), so the cookie store, cache and registry of the test process
+// start empty and never touch the user's. Call before the first use of the platform layer,
+// for instance from a static initialiser of the test file.
+std::string IsolateXdgFolders();
+
 // True when path names an executable file.
 bool IsExecutable(const std::string& path);
 

@@ -2,8 +2,9 @@
 // many or oversized Set-Cookie lines, slow and chunked bodies, dropped connections, and an
 // echo of the request as it arrived.
 //
-//   /test/set-cookie?c=LINE[&c=LINE...][&pad=N][&body=TEXT]
-//       one Set-Cookie header per c, verbatim; pad adds an X-Pad header of N bytes
+//   /test/set-cookie?c=LINE[&c=LINE...][&h=NAME:VALUE...][&pad=N][&body=TEXT]
+//       one Set-Cookie header per c, verbatim, one other header per h; pad adds an X-Pad
+//       header of N bytes
 //   /test/cookies?n=N[&size=S][&prefix=P]
 //       N cookies P1..PN, each with a value of S bytes, Path=/
 //   /test/bytes?size=N          N body bytes, byte i being i % 251 (zeros included)
@@ -45,8 +46,16 @@ void SetCookie(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gp
     std::size_t amp = rest.find('&');
     std::string_view pair = rest.substr(0, amp);
     rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
-    if (pair.substr(0, 2) == "c=")
+    if (pair.substr(0, 2) == "c=") {
       soup_message_headers_append(h, "Set-Cookie", PercentDecode(pair.substr(2), true).c_str());
+    } else if (pair.substr(0, 2) == "h=") {
+      std::string line = PercentDecode(pair.substr(2), true);
+      std::size_t colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      std::size_t value = line.find_first_not_of(' ', colon + 1);
+      soup_message_headers_append(h, line.substr(0, colon).c_str(),
+                                  value == std::string::npos ? "" : line.c_str() + value);
+    }
   }
   auto pad = IntParam(query, "pad", 0, 0, 1 << 20);
   if (pad > 0)
