@@ -7,6 +7,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "platform/charset.h"
 
@@ -27,79 +30,120 @@ std::string_view Sub(std::string_view t, std::size_t pos, std::size_t n = std::s
   return t.substr(pos, n);
 }
 
+// Compares at p; with ignoreCase ASCII letters match either case, but the two bytes of a
+// double-byte character of the sought text are compared exactly: a trail byte that looks
+// like a letter is not one.
 bool EqualAt(const unsigned char* p, std::string_view sought, bool ignoreCase) {
   if (!ignoreCase) return std::memcmp(p, sought.data(), sought.size()) == 0;
-  for (std::size_t i = 0; i < sought.size(); ++i)
-    if (Lower(p[i]) != Lower(static_cast<unsigned char>(sought[i]))) return false;
+  for (std::size_t i = 0; i < sought.size(); ++i) {
+    const auto c = static_cast<unsigned char>(sought[i]);
+    if (IsLeadByte(c)) {
+      if (p[i] != c) return false;
+      if (++i < sought.size() && p[i] != static_cast<unsigned char>(sought[i])) return false;
+    } else if (Lower(p[i]) != Lower(c)) {
+      return false;
+    }
+  }
   return true;
 }
 
-// Finds the next candidate offset >= from whose byte could start sought, as memchr would,
-// for one byte value (or both cases of an ASCII letter). Returns size when there is none.
-std::size_t NextByte(const unsigned char* p, std::size_t from, std::size_t size, unsigned char b,
-                     bool ignoreCase) {
-  if (from >= size) return size;
-  const unsigned char lo = Lower(b);
-  const bool letter = ignoreCase && lo >= 'a' && lo <= 'z';
-  if (!letter) {
-    const void* hit = std::memchr(p + from, b, size - from);
-    return hit ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - p) : size;
-  }
-  const unsigned char up = static_cast<unsigned char>(lo - 32);
-  for (std::size_t i = from; i < size; ++i)
-    if (p[i] == lo || p[i] == up) return i;
-  return size;
-}
-
-// Walks character boundaries from `boundary` towards `target`: returns the first character
-// start at or after target, and whether a lead byte stood as the text's last byte on the way
-// (which ends every character-aware scan).
-struct Boundary {
-  std::size_t pos;
-  bool truncated;
-};
-Boundary AlignTo(const unsigned char* p, std::size_t size, std::size_t boundary,
-                 std::size_t target) {
-  std::size_t i = boundary;
-  while (i < target) {
-    if (IsLeadByte(p[i])) {
-      if (i + 1 >= size) return {size, true};
-      i += 2;
-    } else {
-      ++i;
+// Where the next place lies whose bytes could start a match: memchr for the first byte of
+// a case-sensitive search; for a search ignoring case, a 16-byte-wide scan for the first two
+// bytes, each folded where it is an ASCII letter of the sought text.
+class CandidateFinder {
+ public:
+  CandidateFinder(const unsigned char* p, std::size_t size, std::string_view sought,
+                  bool ignoreCase)
+      : p_(p), size_(size), ignoreCase_(ignoreCase) {
+    const auto c0 = static_cast<unsigned char>(sought[0]);
+    first_ = c0;
+    if (!ignoreCase) return;
+    auto foldMask = [](unsigned char c) -> unsigned char {
+      return (c | 0x20) >= 'a' && (c | 0x20) <= 'z' ? 0x20 : 0;
+    };
+    mask0_ = foldMask(c0);
+    want0_ = c0 | mask0_;
+    pair_ = sought.size() >= 2;
+    if (pair_) {
+      const auto c1 = static_cast<unsigned char>(sought[1]);
+      mask1_ = IsLeadByte(c0) ? 0 : foldMask(c1);  // a trail byte compares exactly
+      want1_ = c1 | mask1_;
     }
   }
-  return {i, false};
+
+  std::size_t Next(std::size_t from) const {
+    if (from >= size_) return size_;
+    if (!ignoreCase_) {
+      const void* hit = std::memchr(p_ + from, first_, size_ - from);
+      return hit ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - p_) : size_;
+    }
+    std::size_t i = from;
+#ifdef __SSE2__
+    const __m128i m0 = _mm_set1_epi8(static_cast<char>(mask0_));
+    const __m128i w0 = _mm_set1_epi8(static_cast<char>(want0_));
+    const __m128i m1 = _mm_set1_epi8(static_cast<char>(mask1_));
+    const __m128i w1 = _mm_set1_epi8(static_cast<char>(want1_));
+    while (i + 17 <= size_) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + i));
+      __m128i eq = _mm_cmpeq_epi8(_mm_or_si128(a, m0), w0);
+      if (pair_) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + i + 1));
+        eq = _mm_and_si128(eq, _mm_cmpeq_epi8(_mm_or_si128(b, m1), w1));
+      }
+      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(eq)))
+        return i + static_cast<std::size_t>(__builtin_ctz(bits));
+      i += 16;
+    }
+#endif
+    for (; i < size_; ++i) {
+      if ((p_[i] | mask0_) != want0_) continue;
+      if (pair_ && (i + 1 >= size_ || (p_[i + 1] | mask1_) != want1_)) continue;
+      return i;
+    }
+    return size_;
+  }
+
+ private:
+  const unsigned char* p_;
+  std::size_t size_;
+  bool ignoreCase_;
+  unsigned char first_ = 0;
+  unsigned char mask0_ = 0, want0_ = 0, mask1_ = 0, want1_ = 0;
+  bool pair_ = false;
+};
+
+// Whether pos starts a character, given that anchor (<= pos) does. A byte below 0x80 always
+// ends a character (alone or as a trail byte), so the character boundary after the last
+// such byte before pos is known; from there on every byte is 0x80 or more and they pair up.
+// Only the run of high bytes right before pos is looked at.
+bool IsCharStart(const unsigned char* p, std::size_t anchor, std::size_t pos) {
+  std::size_t i = pos;
+  while (i > anchor && IsLeadByte(p[i - 1])) --i;
+  return (pos - i) % 2 == 0;
 }
 
 // The character-aware forward search over text[s, limit): the first offset o at a
-// character boundary with o + sought.size() <= limit where sought matches.
+// character boundary with o + sought.size() <= limit where sought matches. s must start a
+// character (or be the given start, which the scan takes as one).
 std::int64_t ForwardSearch(std::string_view text, std::string_view sought, std::size_t s,
                            std::size_t limit, bool ignoreCase) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
   const std::size_t m = sought.size();
-  const auto first = static_cast<unsigned char>(sought[0]);
-  std::size_t boundary = s;  // a known character start
+  const CandidateFinder finder(p, size, sought, ignoreCase);
+  std::size_t anchor = s;  // a known character start
+  std::size_t from = s;
   while (true) {
-    const std::size_t hit = NextByte(p, boundary, size, first, ignoreCase);
-    if (hit >= size) return -1;
-    const Boundary b = AlignTo(p, size, boundary, hit);
-    if (b.truncated) return -1;
-    if (b.pos != hit) {  // the byte was a trail byte; go on from the next character
-      boundary = b.pos;
+    const std::size_t hit = finder.Next(from);
+    if (hit + m > limit || hit >= size) return -1;
+    if (!IsCharStart(p, anchor, hit)) {  // a trail byte: the character after it is next
+      anchor = from = hit + 1;
       continue;
     }
-    if (hit + m > limit) return -1;
     if (IsLeadByte(p[hit]) && hit + 1 >= size) return -1;  // a lead byte at the very end
     if (EqualAt(p + hit, sought, ignoreCase)) return static_cast<std::int64_t>(hit);
-    // Step over the character at hit.
-    if (IsLeadByte(p[hit])) {
-      if (hit + 1 >= size) return -1;
-      boundary = hit + 2;
-    } else {
-      boundary = hit + 1;
-    }
+    from = hit + (IsLeadByte(p[hit]) ? 2 : 1);
+    anchor = from;
   }
 }
 
@@ -291,16 +335,15 @@ double ToNumber(std::string_view t) {
   const char* last = folded.data() + folded.size();
   if (first == last || !(std::isdigit(static_cast<unsigned char>(*first)) || *first == '.')) return 0.0;
   double value = 0.0;
-  const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
+  const std::from_chars_result read =
+      std::from_chars(first, last, value, std::chars_format::general);
+  if (read.ec == std::errc::result_out_of_range) {
     // Too large reads as infinity and too small as zero, as strtod gives.
-    const bool tiny = [&] {
-      const std::string_view digits(first, static_cast<std::size_t>(end - first));
-      const auto e = digits.find_first_of("eE");
-      return e != std::string_view::npos && digits.find('-', e) != std::string_view::npos;
-    }();
+    const std::string_view digits(first, static_cast<std::size_t>(read.ptr - first));
+    const auto e = digits.find_first_of("eE");
+    const bool tiny = e != std::string_view::npos && digits.find('-', e) != std::string_view::npos;
     value = tiny ? 0.0 : HUGE_VAL;
-  } else if (ec != std::errc()) {
+  } else if (read.ec != std::errc()) {
     return 0.0;
   }
   return negative ? -value : value;

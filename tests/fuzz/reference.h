@@ -13,6 +13,11 @@ inline bool Match(std::string_view t, std::size_t at, std::string_view s, bool i
   if (at + s.size() > t.size()) return false;
   for (std::size_t i = 0; i < s.size(); ++i) {
     auto a = static_cast<unsigned char>(t[at + i]), b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x80) {  // a double-byte character of the sought text compares exactly
+      if (a != b) return false;
+      if (++i < s.size() && t[at + i] != s[i]) return false;
+      continue;
+    }
     if (ic ? Lower(a) != Lower(b) : a != b) return false;
   }
   return true;

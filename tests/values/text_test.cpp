@@ -43,6 +43,9 @@ TEST(TextSearch, ForwardAndReverse) {
       {"\xB0/A/", "/", 0, false, 4, 4},
       // Double-byte characters never fold: full-width A (A3 C1) does not match a (A3 E1).
       {"\xA3\xE1", "\xA3\xC1", 0, true, -1, -1},
+      {"x\xB0\x61", "\xB0\x41", 0, true, -1, -1},  // trail bytes that look like letters
+      {"NEEDLE x needle", "nEEdLe", 2, true, 10, -1},
+      {"NEEDLE x needle", "nEEdLe", 0, true, 1, 10},
       // A lead byte as the last byte ends the scan.
       {"ab\xB0", "\xB0", 0, false, -1, -1},
       {"aaa", "aa", 0, false, 1, 2},
