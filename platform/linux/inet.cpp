@@ -264,6 +264,14 @@ void KeepCallerCookies(SoupMessage* msg, gpointer data) {
 
 void FreeString(gpointer data, GClosure*) { delete static_cast<std::string*>(data); }
 
+// Each hop of a redirect is a top-level navigation of its own: its own site decides which
+// SameSite cookies go with it, as in a browser's address bar.
+void FollowSiteForCookies(SoupMessage* msg, gpointer) {
+  GUri* uri = soup_message_get_uri(msg);
+  soup_message_set_first_party(msg, uri);
+  soup_message_set_site_for_cookies(msg, uri);
+}
+
 void ApplyHeaders(Object& req, Object* internet, std::string_view headerText) {
   SoupMessage* msg = req.msg.get();
   SoupMessageHeaders* headers = soup_message_get_request_headers(msg);
@@ -325,6 +333,8 @@ bool PrepareMessage(Object& req, const char* verb, bool https, const std::string
   soup_message_set_first_party(msg, uri.get());
   soup_message_set_site_for_cookies(msg, uri.get());
   soup_message_set_is_top_level_navigation(msg, TRUE);
+  // Connected before the session's cookie jar sees the message, so it runs first.
+  g_signal_connect(msg, "starting", G_CALLBACK(FollowSiteForCookies), nullptr);
   if ((req.flags & kFlagNoCookies) != 0) soup_message_disable_feature(msg, SOUP_TYPE_COOKIE_JAR);
   if ((req.flags & kFlagNoAutoRedirect) != 0) {
     soup_message_add_flags(msg, SOUP_MESSAGE_NO_REDIRECT);

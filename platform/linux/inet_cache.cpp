@@ -86,7 +86,7 @@ CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
   std::string root;
   std::vector<std::string> folders;
   if (!Subfolders(root, folders)) {
-    Fail("cannot prepare the cache folder " + root);
+    Fail("cannot prepare the cache folder " + root, nullptr, Severity::kStorage);
     return nullptr;
   }
   std::string base;
@@ -99,7 +99,8 @@ CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) return new CacheEntry(path, fd);
     if (errno != EEXIST) {
-      Fail("cannot create the cache file " + path + ": " + g_strerror(errno));
+      Fail("cannot create the cache file " + path + ": " + g_strerror(errno), nullptr,
+           Severity::kStorage);
       return nullptr;
     }
   }
@@ -112,7 +113,8 @@ void CacheEntry::Write(const void* data, std::size_t length) {
     ssize_t n = write(fd_, p, length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      Fail("cannot write the cache file " + path_ + ": " + g_strerror(errno));
+      Fail("cannot write the cache file " + path_ + ": " + g_strerror(errno), nullptr,
+           Severity::kStorage);
       Finish(false);
       return;
     }

@@ -150,7 +150,7 @@ bool WriteHostFiles(Store& s, const std::set<std::string>& hosts) {
   soup_cookies_free(all);
 
   if (g_mkdir_with_parents(s.folder.c_str(), 0700) != 0) {
-    Fail("cannot create the cookie folder " + s.folder);
+    Fail("cannot create the cookie folder " + s.folder, nullptr, detail::Severity::kStorage);
     return false;
   }
   bool ok = true;
@@ -158,14 +158,14 @@ bool WriteHostFiles(Store& s, const std::set<std::string>& hosts) {
     std::string path = s.folder + host + ".txt";
     if (text.empty()) {
       if (g_remove(path.c_str()) != 0 && errno != ENOENT) {
-        ok = Fail("cannot remove the cookie file " + path) != 0;
+        ok = Fail("cannot remove the cookie file " + path, nullptr, detail::Severity::kStorage) != 0;
       }
       continue;
     }
     GError* error = nullptr;
     if (!g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()),
                              &error)) {
-      ok = Fail("cannot write the cookie file " + path, error) != 0;
+      ok = Fail("cannot write the cookie file " + path, error, detail::Severity::kStorage) != 0;
     }
   }
   return ok;
@@ -196,7 +196,7 @@ void LoadCookieFile(SoupCookieJar* jar, const std::string& path) {
   gsize length = 0;
   GError* error = nullptr;
   if (!g_file_get_contents(path.c_str(), &text, &length, &error)) {
-    Fail("cannot read the cookie file " + path, error);
+    Fail("cannot read the cookie file " + path, error, detail::Severity::kStorage);
     return;
   }
   std::unique_ptr<gchar, GFree> owned(text);
@@ -366,12 +366,21 @@ void ApplyBrowserCookieChange(const SoupCookie* cookie, bool add) {
   Store& s = TheStore();
   CookieOrigin before = tOrigin;
   tOrigin = CookieOrigin::kBrowser;
-  SoupCookie* copy = soup_cookie_copy(const_cast<SoupCookie*>(cookie));
+  auto* c = const_cast<SoupCookie*>(cookie);
   if (add) {
-    soup_cookie_jar_add_cookie(s.jar, copy);  // takes the copy
+    soup_cookie_jar_add_cookie(s.jar, soup_cookie_copy(c));  // takes the copy
   } else {
-    soup_cookie_jar_delete_cookie(s.jar, copy);
-    soup_cookie_free(copy);
+    // A removal names the cookie by name, domain and path; its value may be gone already.
+    GSList* all = soup_cookie_jar_all_cookies(s.jar);
+    for (GSList* l = all; l != nullptr; l = l->next) {
+      auto* held = static_cast<SoupCookie*>(l->data);
+      if (std::strcmp(soup_cookie_get_name(held), soup_cookie_get_name(c)) == 0 &&
+          g_ascii_strcasecmp(soup_cookie_get_domain(held), soup_cookie_get_domain(c)) == 0 &&
+          std::strcmp(soup_cookie_get_path(held), soup_cookie_get_path(c)) == 0) {
+        soup_cookie_jar_delete_cookie(s.jar, held);
+      }
+    }
+    soup_cookies_free(all);
   }
   tOrigin = before;
   Flush(s);

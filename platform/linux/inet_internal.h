@@ -48,10 +48,17 @@ struct GUriUnref {
   void operator()(GUri* u) const { g_uri_unref(u); }
 };
 
+// How much a failure matters beyond the result the caller already gets.
+enum class Severity : std::uint8_t {
+  kResult,   // the caller sees it in the result (a failed request): a debug line only
+  kStorage,  // cookies or cache not written: nobody else would learn of it, so a warning
+};
 // The one place where failures of this layer are turned into a result and a log line.
 // What: a short description of the attempted action. The result is the WinInet-style
-// failure value (always 0); the error is consumed.
-std::uint32_t Fail(std::string_view what, GError* error = nullptr);
+// failure value (always 0); the error is consumed. A cancelled operation (a handle closed
+// under it) is expected and not logged.
+std::uint32_t Fail(std::string_view what, GError* error = nullptr,
+                   Severity severity = Severity::kResult);
 
 // Percent-encodes the bytes an HTTP/1.1 request-target may not carry raw; every other byte,
 // "%" "#" "?" "&" "+" "=" included, stays as it is.

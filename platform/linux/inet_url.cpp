@@ -7,13 +7,16 @@
 
 namespace tessaro::inet::detail {
 
-std::uint32_t Fail(std::string_view what, GError* error) {
-  // Cancellation is how a closed handle ends its pending call: expected, not worth a line.
-  bool quiet = error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-  if (!quiet && g_getenv("TESSARO_INET_QUIET") == nullptr) {
+std::uint32_t Fail(std::string_view what, GError* error, Severity severity) {
+  bool cancelled = error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  if (!cancelled) {
     std::string line(what);
     if (error != nullptr) line += std::string(": ") + error->message;
-    g_warning("inet: %s", line.c_str());
+    if (severity == Severity::kStorage) {
+      g_warning("inet: %s", line.c_str());
+    } else {
+      g_debug("inet: %s", line.c_str());
+    }
   }
   if (error != nullptr) g_error_free(error);
   return 0;

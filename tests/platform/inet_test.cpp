@@ -180,6 +180,11 @@ class TestServer : public ::testing::Environment {
                                "abc", 3);
     } else if (p == "/redirect") {
       soup_server_message_set_redirect(msg, 302, "/hello");
+    } else if (p == "/redirect-to") {
+      const char* to = query != nullptr
+                           ? static_cast<const char*>(g_hash_table_lookup(query, "url"))
+                           : nullptr;
+      soup_server_message_set_redirect(msg, 302, to != nullptr ? to : "/");
     } else if (p == "/cookies") {
       soup_message_headers_append(out, "Set-Cookie", "plain=1; Path=/");
       soup_message_headers_append(out, "Set-Cookie", "lax=2; Path=/; SameSite=Lax; HttpOnly");
@@ -925,6 +930,31 @@ TEST_F(InetCookies, ResponseCookiesHttpOnlyAndSameSiteTravelAndShow) {
   EXPECT_EQ(TestServer::Last().Count("Cookie"), 1);
 }
 
+TEST_F(InetCookies, StrictCookiesOfTheTargetTravelAfterARedirectFromAnotherSite) {
+  std::string target = TestServer::Url("/hello");
+  ASSERT_EQ(inet::InternetSetCookieA(target.c_str(), nullptr, "strict=1; SameSite=Strict"), 1u);
+  std::string from = "http://localhost:" + std::to_string(TestServer::Port()) +
+                     "/redirect-to?url=" + target;
+  Response r = OpenUrl(from, inet::kFlagNoCacheWrite);
+  EXPECT_EQ(r.body, "hello world");
+  EXPECT_EQ(TestServer::Last().Header("Cookie"), "strict=1");
+}
+
+TEST_F(InetCookies, AFolderThatCannotBeWrittenIsReportedAndNothingIsLost) {
+  std::string folder = tessaro::platform::CookiesFolder();
+  fs::create_directories(folder);
+  fs::rename(folder, folder + ".away");
+  { std::FILE* f = std::fopen(folder.c_str(), "w"); std::fclose(f); }  // a file in its place
+  EXPECT_EQ(inet::InternetSetCookieA("http://fail.example/", "k",
+                                     "v; expires=Thu, 1-Jan-2037 1:1:1 GMT"),
+            1u);
+  EXPECT_FALSE(inet::FlushCookieFiles());
+  fs::remove(folder);
+  fs::rename(folder + ".away", folder);
+  EXPECT_TRUE(inet::FlushCookieFiles());
+  EXPECT_TRUE(fs::exists(folder + "/fail.example.txt"));
+}
+
 TEST_F(InetCookies, EndingTheBrowserSessionDropsSessionCookiesOnly) {
   ASSERT_EQ(inet::InternetSetCookieA("http://a.example/", "session", "1"), 1u);
   ASSERT_EQ(inet::InternetSetCookieA("http://a.example/", "lasting",
@@ -964,6 +994,10 @@ TEST_F(InetCookies, ObserversTellStoreChangesFromBrowserChanges) {
   EXPECT_EQ(seen[0], std::make_pair(std::string("mine"), inet::CookieOrigin::kStore));
   EXPECT_EQ(seen[1], std::make_pair(std::string("web"), inet::CookieOrigin::kBrowser));
   EXPECT_EQ(GetCookie("http://a.example/"), "mine=1; web=2; after=3");
+  SoupCookie* gone = soup_cookie_new("web", "", "a.example", "/", -1);
+  inet::ApplyBrowserCookieChange(gone, false);
+  soup_cookie_free(gone);
+  EXPECT_EQ(GetCookie("http://a.example/"), "mine=1; after=3");
 }
 
 // The child half of the next test: runs only when started by it.
@@ -1049,6 +1083,18 @@ TEST(InetCache, BodiesAreStoredUnlessTheFlagSaysNo) {
   EXPECT_EQ(CacheFiles().size(), before.size() + 2);
 }
 
+
+TEST(InetCache, ACacheThatCannotBeWrittenNeverFailsTheRequest) {
+  std::string root = tessaro::platform::InternetCacheFolder() + "Content.IE5";
+  fs::create_directories(root);
+  fs::rename(root, root + ".away");
+  { std::FILE* f = std::fopen(root.c_str(), "w"); std::fclose(f); }
+  Response r = OpenUrl(TestServer::Url("/files/blocked.bin?n=700"), 0);
+  fs::remove(root);
+  fs::rename(root + ".away", root);
+  EXPECT_TRUE(r.sent);
+  EXPECT_EQ(r.body.size(), 700u);
+}
 
 // ---- The http-state parser cases ----
 
@@ -1185,7 +1231,6 @@ int main(int argc, char** argv) {
     g_setenv("XDG_CACHE_HOME", (base + "/cache").c_str(), TRUE);
     g_setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), TRUE);
   }
-  g_setenv("TESSARO_INET_QUIET", "1", TRUE);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new TestServer);
   int result = RUN_ALL_TESTS();
