@@ -3,8 +3,11 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "http/http_class.h"
@@ -117,6 +120,29 @@ std::string Escaped(const std::string& bytes) {
   g_free(e);
   return out;
 }
+
+// Fetched pages land in the response cache and cookies in the Cookies folder: keep both in
+// a temporary folder instead of the user's.
+class TemporaryUserFolders : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    char pattern[] = "/tmp/tessaro-links-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    top_ = pattern;
+    for (const char* variable : {"XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+      ::setenv(variable, (top_ + "/" + variable).c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(top_, ignored);
+  }
+
+ private:
+  std::string top_;
+};
+
+const auto* const kTemporaryUserFolders =
+    ::testing::AddGlobalTestEnvironment(new TemporaryUserFolders);
 
 class LinksTest : public ::testing::Test {
  protected:
