@@ -139,14 +139,21 @@ std::string ReadFileText(const std::string& path) {
 }
 
 std::string IsolateXdgFolders() {
-  std::string dir = MakeTempDir("tessaro-xdg-");
-  if (dir.empty()) return dir;
-  for (const char* sub : {"config", "cache", "data"})
-    std::filesystem::create_directories(dir + "/" + sub);
-  setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
-  setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
-  return dir;
+  // Once per process: every test file of a binary may ask, and all share the folder, which
+  // goes when the process exits.
+  // Never destroyed, so the exit handler below can still read it.
+  static const std::string* dir = [] {
+    auto* d = new std::string(MakeTempDir("tessaro-xdg-"));
+    if (d->empty()) return d;
+    for (const char* sub : {"config", "cache", "data"})
+      std::filesystem::create_directories(*d + "/" + sub);
+    setenv("XDG_CONFIG_HOME", (*d + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (*d + "/cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (*d + "/data").c_str(), 1);
+    std::atexit([] { RemoveTree(IsolateXdgFolders()); });
+    return d;
+  }();
+  return *dir;
 }
 
 bool IsExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }

@@ -37,7 +37,8 @@ std::string ReadFileText(const std::string& path);
 // Points XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_DATA_HOME at fresh folders under one
 // temporary folder (returned), so the cookie store, cache and registry of the test process
 // start empty and never touch the user's. Call before the first use of the platform layer,
-// for instance from a static initialiser of the test file.
+// for instance from a static initialiser of the test file. Later calls return the same
+// folder; it is removed when the process exits.
 std::string IsolateXdgFolders();
 
 // True when path names an executable file.
