@@ -10,13 +10,17 @@ std::string root;  // set once before the server listens
 
 void Static(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer) {
   RecordRequest(msg, "static", {});
-  std::string_view rel = std::string_view(path).substr(std::string_view("/static").size());
+  // The path arrives still percent-encoded; an encoded "/" is refused.
+  std::string encoded(std::string_view(path).substr(std::string_view("/static").size()));
+  char* decoded = g_uri_unescape_string(encoded.c_str(), "/");
+  std::string rel = decoded ? decoded : "";
+  g_free(decoded);
   // A path that climbs out of the root is refused, whatever the client sent.
-  if (rel.empty() || rel.find("..") != std::string_view::npos) {
+  if (rel.empty() || rel.find("..") != std::string::npos) {
     Reply(msg, 404, "text/plain", "not found\n");
     return;
   }
-  std::string file = root + std::string(rel);
+  std::string file = root + rel;
   if (g_file_test(file.c_str(), G_FILE_TEST_IS_DIR)) file += "/index.html";
   gchar* data = nullptr;
   gsize size = 0;
