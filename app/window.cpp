@@ -15,8 +15,8 @@ constexpr int kOuterWidth = 751;
 constexpr int kOuterHeight = 456;
 
 constexpr char kStyle[] =
-    "#标签1 { font-size: 9px; }"
-    "#标签1:hover { color: #1a5fb4; }";
+    ".usage { font-size: 9pt; }"
+    ".usage:hover { color: #1a5fb4; }";
 
 GdkPixbuf* LoadIcon() {
   return gdk_pixbuf_new_from_resource("/org/tessaro/app/tessaro.png", nullptr);
@@ -147,6 +147,7 @@ MainWindow::MainWindow(const Options& options, Handlers handlers)
 
   GtkWidget* label = gtk_label_new(ToUtf8(UsageText()).c_str());
   gtk_widget_set_name(label, "标签1");
+  gtk_style_context_add_class(gtk_widget_get_style_context(label), "usage");
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
@@ -175,7 +176,11 @@ void MainWindow::Show() {
 }
 
 void MainWindow::SetCaption(const TextValue& caption) {
-  if (w_->窗口 != nullptr) gtk_window_set_title(GTK_WINDOW(w_->窗口), ToUtf8(caption).c_str());
+  if (w_->窗口 == nullptr) return;
+  gtk_window_set_title(GTK_WINDOW(w_->窗口), ToUtf8(caption).c_str());
+  // The request that follows blocks until its answer has come; the caption must be out
+  // before it.
+  gdk_display_flush(gtk_widget_get_display(w_->窗口));
 }
 
 void MainWindow::SetButtonEnabled(bool enabled) {
