@@ -15,7 +15,7 @@ constexpr int kOuterWidth = 751;
 constexpr int kOuterHeight = 456;
 
 constexpr char kStyle[] =
-    ".usage { font-size: 9pt; }"
+    ".usage { font-size: 8pt; }"
     ".usage:hover { color: #1a5fb4; }";
 
 GdkPixbuf* LoadIcon() {
@@ -152,13 +152,18 @@ MainWindow::MainWindow(const Options& options, Handlers handlers)
   gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
   gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 1);  // let the width decide the wrapping
+  gtk_label_set_max_width_chars(GTK_LABEL(label), 1);  // the box's width decides the wrapping
   GtkWidget* labelBox = gtk_event_box_new();
   gtk_container_add(GTK_CONTAINER(labelBox), label);
   g_signal_connect(labelBox, "button-press-event", G_CALLBACK(OnLabelPress), w_.get());
+  // A fixed box of its own size: the text wraps at its width and is cut at its height,
+  // whatever its length.
+  GtkWidget* clip = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(clip), GTK_POLICY_EXTERNAL,
+                                 GTK_POLICY_EXTERNAL);
+  gtk_container_add(GTK_CONTAINER(clip), labelBox);
   w_->标签1 = labelBox;
-  Place(w_->fixed, labelBox, 88, 388, 648, 39);
-  gtk_widget_set_size_request(label, 648, 39);
+  Place(w_->fixed, clip, 88, 388, 648, 39);
 
   GtkWidget* button = gtk_button_new_with_label(ToUtf8(Gbk("兑换")).c_str());
   gtk_widget_set_name(button, "按钮2");
