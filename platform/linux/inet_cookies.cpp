@@ -306,7 +306,9 @@ bool SplitCookieLine(std::string_view line, const char* host, CookieLine& out) {
   if (out.name.empty() && out.value.empty()) return false;
   if (out.name.size() + out.value.size() > 4096) return false;
   bool dotless = std::strchr(host, '.') == nullptr;
-  out.attributes.clear();
+  // The last of an attribute counts; only that one is handed on (libsoup also leaks the
+  // text of a repeated one).
+  std::vector<std::pair<std::string, std::string>> attributes;
   while (!rest.empty()) {
     std::string_view attr = rest.substr(0, rest.find(';'));
     rest = attr.size() < rest.size() ? rest.substr(attr.size() + 1) : std::string_view{};
@@ -326,15 +328,24 @@ bool SplitCookieLine(std::string_view line, const char* host, CookieLine& out) {
       if (d.empty()) continue;
       if (dotless && d.size() == std::strlen(host) &&
           g_ascii_strncasecmp(d.data(), host, d.size()) == 0) {
+        std::erase_if(attributes, [](const auto& a) { return a.first == "domain"; });
         continue;
       }
     }
-    out.attributes += "; ";
-    out.attributes += attrName;
+    std::string key(attrName);
+    for (char& ch : key) ch = g_ascii_tolower(ch);
+    std::erase_if(attributes, [&](const auto& a) { return a.first == key; });
+    std::string text(attrName);
     if (hasValue) {
-      out.attributes += '=';
-      out.attributes += attrValue;
+      text += '=';
+      text += attrValue;
     }
+    attributes.emplace_back(std::move(key), std::move(text));
+  }
+  out.attributes.clear();
+  for (const auto& a : attributes) {
+    out.attributes += "; ";
+    out.attributes += a.second;
   }
   return true;
 }
