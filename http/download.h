@@ -16,7 +16,7 @@ bool StartDownload(HTTP类& self, ProgressRoutine routine, const TextValue& url,
 void StopDownload(HTTP类& self);
 
 // The bytes read per request read; each chunk goes to the partial file as it comes.
-inline constexpr std::int32_t kDownloadReadSize = 16384;
+inline constexpr std::int32_t kDownloadReadSize = 65536;
 
 // The file a download of url with savePath ends up in:
 //   empty save path            run directory + "/" + the URL's last segment

@@ -428,8 +428,9 @@ TEST_F(DownloadTest, BusyThenStopWhileWaitingForDataThenResume) {
     return 1;
   });
   ASSERT_TRUE(http_.StartDownload(reports.Routine(), FileUrl(kSize, 11, "stallat=500000"), target));
-  // 30 chunks of 16384 bytes arrive, then the worker waits for data that never comes.
-  ASSERT_TRUE(reports.WaitFor([](const Report& r) { return r.done >= 491520; }));
+  // Whole reads up to 500000 bytes arrive, then the worker waits for data that never comes.
+  constexpr std::int32_t kArrived = 500000 / http::kDownloadReadSize * http::kDownloadReadSize;
+  ASSERT_TRUE(reports.WaitFor([&](const Report& r) { return r.done >= kArrived; }));
 
   Reports other(Path("other.bin"));
   EXPECT_FALSE(http_.StartDownload(other.Routine(), FileUrl(10, 1), Path("other.bin")));
@@ -440,14 +441,16 @@ TEST_F(DownloadTest, BusyThenStopWhileWaitingForDataThenResume) {
   auto end = reports.WaitEnd();
   ASSERT_TRUE(end);
   EXPECT_EQ(end->total, 0);
-  EXPECT_EQ(end->done, 491520);
-  EXPECT_EQ(end->percent, 49);
+  EXPECT_EQ(end->done, kArrived);
+  EXPECT_EQ(end->percent, kArrived * std::int64_t{100} / kSize);
   EXPECT_TRUE(end->inFlight) << "still busy inside the broken-off report";
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(startsInsideBrokenReport.load(), 0);
-  EXPECT_EQ(reports.All().size(), 31u) << "one broken-off report after the progress reports";
+  const auto all = reports.All();
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_NE(all[all.size() - 2].total, 0) << "one broken-off report, after the progress reports";
   EXPECT_TRUE(other.All().empty());
-  EXPECT_EQ(SizeOf(target + ".tmp"), 491520);
+  EXPECT_EQ(SizeOf(target + ".tmp"), kArrived);
   EXPECT_FALSE(Exists(Path("inner.bin")));
 
   auto resumed = Download(FileUrl(kSize, 11), target, true);
