@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -17,7 +18,7 @@
 namespace tessaro::inet::detail {
 namespace {
 
-constexpr int kSubfolders = 4;
+constexpr std::size_t kSubfolders = 4;
 
 std::string RandomName() {
   static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -26,28 +27,65 @@ std::string RandomName() {
   return name;
 }
 
-// The subfolders of the cache root, made when fewer than kSubfolders exist.
-bool Subfolders(std::string& root, std::vector<std::string>& folders) {
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
-  root = platform::InternetCacheFolder() + "Content.IE5/";
-  if (g_mkdir_with_parents(root.c_str(), 0700) != 0) return false;
-  folders.clear();
-  if (GDir* dir = g_dir_open(root.c_str(), 0, nullptr)) {
+// The cache root and its subfolders as last seen; looked at again only when a file cannot
+// be made there (someone cleared the cache meanwhile). Next counters per file name, so a
+// name used thousands of times does not cost thousands of attempts.
+struct Layout {
+  std::mutex mutex;
+  std::string root;
+  std::vector<std::string> folders;
+  std::map<std::string, unsigned> nextCounter;
+};
+
+Layout& TheLayout() {
+  static auto* layout = new Layout;
+  return *layout;
+}
+
+// Finds or makes the subfolders of the cache root. Called with the layout's mutex held.
+bool ScanSubfolders(Layout& l) {
+  l.root = platform::InternetCacheFolder() + "Content.IE5/";
+  l.folders.clear();
+  l.nextCounter.clear();
+  if (g_mkdir_with_parents(l.root.c_str(), 0700) != 0) return false;
+  if (GDir* dir = g_dir_open(l.root.c_str(), 0, nullptr)) {
     while (const gchar* name = g_dir_read_name(dir)) {
-      std::string path = root + name;
+      std::string path = l.root + name;
       if (std::strlen(name) == 8 && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
-        folders.emplace_back(name);
+        l.folders.emplace_back(name);
       }
     }
     g_dir_close(dir);
   }
-  while (folders.size() < kSubfolders) {
+  while (l.folders.size() < kSubfolders) {
     std::string name = RandomName();
-    if (g_mkdir((root + name).c_str(), 0700) == 0) folders.push_back(name);
-    else if (errno != EEXIST) return false;
+    if (g_mkdir((l.root + name).c_str(), 0700) == 0) {
+      l.folders.push_back(name);
+    } else if (errno != EEXIST) {
+      return false;
+    }
   }
   return true;
+}
+
+// The counter below the first free "[n]" of a file name, found in a few looks (a run of
+// earlier processes may have used thousands): doubling, then halving the gap.
+unsigned LastUsedCounter(const std::string& stem, const std::string& ext) {
+  auto taken = [&](unsigned n) {
+    return g_file_test((stem + "[" + std::to_string(n) + "]" + ext).c_str(), G_FILE_TEST_EXISTS);
+  };
+  if (!taken(1)) return 0;
+  unsigned low = 1;
+  unsigned high = 2;
+  while (high < (1u << 30) && taken(high)) {
+    low = high;
+    high *= 2;
+  }
+  while (high - low > 1) {
+    unsigned mid = low + (high - low) / 2;
+    (taken(mid) ? low : high) = mid;
+  }
+  return low;
 }
 
 // The last path segment of the URL, reduced to bytes safe in a file name.
@@ -83,27 +121,30 @@ bool Cacheable(SoupMessage* msg) {
 
 CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
   if (!Cacheable(msg)) return nullptr;
-  std::string root;
-  std::vector<std::string> folders;
-  if (!Subfolders(root, folders)) {
-    Fail("cannot prepare the cache folder " + root, nullptr, Severity::kStorage);
-    return nullptr;
-  }
   std::string base;
   std::string ext;
   FileNameParts(soup_message_get_uri(msg), base, ext);
-  std::string dir =
-      root + folders[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(folders.size())))] + "/";
-  for (int n = 1; n < 1000; ++n) {
-    std::string path = dir + base + "[" + std::to_string(n) + "]" + ext;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return new CacheEntry(path, fd);
-    if (errno != EEXIST) {
-      Fail("cannot create the cache file " + path + ": " + g_strerror(errno), nullptr,
-           Severity::kStorage);
-      return nullptr;
+  Layout& l = TheLayout();
+  std::lock_guard lock(l.mutex);
+  for (int pass = 0; pass < 2; ++pass) {
+    if ((l.folders.empty() || pass == 1) && !ScanSubfolders(l)) break;
+    std::string dir =
+        l.root + l.folders[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(kSubfolders)))] + "/";
+    auto known = l.nextCounter.find(dir + base + ext);
+    if (known == l.nextCounter.end()) {
+      known = l.nextCounter.emplace(dir + base + ext, LastUsedCounter(dir + base, ext)).first;
+    }
+    unsigned& next = known->second;
+    for (int tries = 0; tries < 10000; ++tries) {
+      std::string path = dir + base + "[" + std::to_string(++next) + "]" + ext;
+      int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd >= 0) return new CacheEntry(path, fd);
+      if (errno != EEXIST) break;  // the folder went away, or cannot be written
     }
   }
+  Fail("cannot create a cache file under " + l.root + " for " + base + ext + ": " +
+           g_strerror(errno),
+       nullptr, Severity::kStorage);
   return nullptr;
 }
 

@@ -1094,6 +1094,10 @@ TEST(InetCache, ACacheThatCannotBeWrittenNeverFailsTheRequest) {
   fs::rename(root + ".away", root);
   EXPECT_TRUE(r.sent);
   EXPECT_EQ(r.body.size(), 700u);
+  // A cache emptied while the process runs (its files and folders deleted) fills again.
+  fs::remove_all(root);
+  OpenUrl(TestServer::Url("/files/again.bin?n=20"), 0);
+  EXPECT_EQ(CacheFiles().size(), 1u);
 }
 
 // ---- The http-state parser cases ----
