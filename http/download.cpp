@@ -502,8 +502,12 @@ bool IsOnline(HTTP类& /*self*/) {
 std::int32_t GetRemoteFileSize(HTTP类& /*self*/, const TextValue& url, std::int32_t attempts) {
   const inet::Handle session = OpenSession();
   if (session == 0) return -1;
-  const AttemptResult result = RunAttempts(session, url, DownloadHeaderBlock(false, 0), attempts);
-  if (result.request != 0) inet::InternetCloseHandle(result.request);
+  AttemptResult result = RunAttempts(session, url, DownloadHeaderBlock(false, 0), attempts);
+  if (result.request != 0) {
+    // An error page has a length too, but it is not the size of the file asked for.
+    if (StatusOf(result.request) >= 400) result.length = -1;
+    inet::InternetCloseHandle(result.request);
+  }
   inet::InternetCloseHandle(session);
   return result.opened ? result.length : -1;
 }

@@ -2,6 +2,7 @@
 //
 // File contents follow from a seed (event-server/download_content.h), so every check of a
 // saved file compares its SHA-256 with the one computed from the seed.
+#include <gio/gio.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -409,6 +410,8 @@ TEST_F(DownloadTest, AttemptsAgainstAServerWithoutContentLength) {
   const std::string key = Key();
   EXPECT_EQ(http_.GetRemoteFileSize(FileUrl(5000, 9, "key=" + key), 3), 5000);
   EXPECT_EQ(RequestCount(key), 1);
+  // An error page is not the file: no size.
+  EXPECT_EQ(http_.GetRemoteFileSize(FileUrl(5000, 9, "status=404"), 1), -1);
   // A URL that cannot be opened ends at once.
   EXPECT_EQ(http_.GetRemoteFileSize("http://127.0.0.1:1/none", 3), -1);
 }
@@ -671,6 +674,105 @@ TEST_F(DownloadTest, DroppedConnectionsResumeToIdenticalFiles) {
     ASSERT_EQ(Sha256OfFile(target), Sha256OfContent(seed, kSize)) << "round " << round;
     std::remove(target.c_str());
   }
+}
+
+// ---- tessaro-http download ----
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+GSubprocess* Spawn(const std::vector<std::string>& args, bool withStdin) {
+  std::vector<const char*> argv = {TESSARO_HTTP_PATH};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  auto flags = static_cast<GSubprocessFlags>(
+      G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE |
+      (withStdin ? G_SUBPROCESS_FLAGS_STDIN_PIPE : G_SUBPROCESS_FLAGS_NONE));
+  return g_subprocess_newv(argv.data(), flags, nullptr);
+}
+
+CliRun Finish(GSubprocess* p, const std::string& input = {}) {
+  CliRun run;
+  GBytes* in = input.empty() ? nullptr : g_bytes_new(input.data(), input.size());
+  GBytes* out = nullptr;
+  GBytes* err = nullptr;
+  if (g_subprocess_communicate(p, in, nullptr, &out, &err, nullptr)) {
+    auto text = [](GBytes* b) {
+      gsize n = 0;
+      const char* d = b ? static_cast<const char*>(g_bytes_get_data(b, &n)) : nullptr;
+      return d ? std::string(d, n) : std::string();
+    };
+    run.out = text(out);
+    run.err = text(err);
+    if (g_subprocess_get_if_exited(p)) run.exitCode = g_subprocess_get_exit_status(p);
+  }
+  if (in) g_bytes_unref(in);
+  if (out) g_bytes_unref(out);
+  if (err) g_bytes_unref(err);
+  g_object_unref(p);
+  return run;
+}
+
+CliRun Cli(const std::vector<std::string>& args, const std::string& input = {}) {
+  GSubprocess* p = Spawn(args, !input.empty());
+  if (!p) return {};
+  return Finish(p, input);
+}
+
+TEST_F(DownloadTest, CommandLineInterruptAndResume) {
+  constexpr std::int32_t kSize = 1000000;
+  const std::string target = Path("cli.bin");
+  GSubprocess* p = Spawn({"download", FileUrl(kSize, 41, "stallat=400000"), target}, false);
+  ASSERT_TRUE(p);
+  // Interrupted once the reads before the stall are on disk.
+  const std::int64_t arrived = 400000 / http::kDownloadReadSize * http::kDownloadReadSize;
+  const auto until = std::chrono::steady_clock::now() + kDeadline;
+  while (SizeOf(target + ".tmp") < arrived && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(5ms);
+  g_subprocess_send_signal(p, SIGINT);
+  CliRun stopped = Finish(p);
+  EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
+  EXPECT_EQ(stopped.out, "0 " + std::to_string(arrived) + " " +
+                             std::to_string(arrived * 100 / kSize) + " " +
+                             stopped.out.substr(stopped.out.rfind(' ') + 1));
+  EXPECT_NE(stopped.err.find("% ["), std::string::npos) << "a progress bar on standard error";
+  EXPECT_EQ(SizeOf(target + ".tmp"), arrived);
+  EXPECT_FALSE(Exists(target));
+
+  CliRun resumed = Cli({"download", FileUrl(kSize, 41), target, "0", "1"});
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_EQ(resumed.out.rfind("1000000 1000000 100 ", 0), 0u) << resumed.out;
+  EXPECT_EQ(Sha256OfFile(target), Sha256OfContent(41, kSize));
+}
+
+TEST_F(DownloadTest, CommandLineBatchAndNotStarted) {
+  const std::string target = Path("batch.bin");
+  CliRun batch = Cli({"-"}, "download\t" + FileUrl(3000, 42) + "\t" + target + "\n" +
+                             "download\t" + FileUrl(3000, 42, "cl=0") + "\t" + target +
+                             "\t1\n" + "download\t" + FileUrl(3000, 42, "dropat=1000") +
+                             "\t" + target + "\n" + "size\t" + FileUrl(3000, 42) + "\n");
+  EXPECT_EQ(batch.exitCode, 0);
+  const std::vector<std::string> lines = [&] {
+    std::vector<std::string> l;
+    std::string_view rest = batch.out;
+    while (!rest.empty()) {
+      l.emplace_back(rest.substr(0, rest.find('\n')));
+      rest.remove_prefix(std::min(rest.size(), l.back().size() + 1));
+    }
+    return l;
+  }();
+  ASSERT_EQ(lines.size(), 4u) << batch.out;
+  EXPECT_EQ(lines[0].rfind("final\t3000\t3000\t100\t", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "not-started");
+  EXPECT_EQ(lines[2].rfind("broken\t0\t1000\t33\t", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3], "3000");
+
+  CliRun notStarted = Cli({"download", FileUrl(3000, 42, "cl=0"), target, "1"});
+  EXPECT_EQ(notStarted.exitCode, 2);
+  EXPECT_EQ(notStarted.out, "");
 }
 
 // ---- A real peer: nginx ----

@@ -142,6 +142,7 @@ CommandResult RunDownload(CommandContext& context, const std::vector<std::string
   if (!started) {
     sigaction(SIGINT, &previous, nullptr);
     if (context.batch) return {{"not-started"}, std::nullopt, 2};
+    std::fputs("tessaro-http: the download could not start\n", stderr);
     return {{}, "", 2};
   }
 
