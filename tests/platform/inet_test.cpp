@@ -211,8 +211,9 @@ TestServer* TestServer::instance = nullptr;
 class RawServer {
  public:
   explicit RawServer(std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"
-                                         "Connection: close\r\n\r\nok")
-      : reply_(std::move(reply)) {
+                                         "Connection: close\r\n\r\nok",
+                     std::chrono::milliseconds wait = 3s)
+      : reply_(std::move(reply)), wait_(wait) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -248,7 +249,7 @@ class RawServer {
       if (poll(&p, 1, 50) <= 0) continue;
       int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
-      std::string data = ReadRequest(c);
+      std::string data = ReadRequest(c, wait_);
       {
         std::lock_guard lock(mutex_);
         received_.push_back(data);
@@ -276,10 +277,10 @@ class RawServer {
     }
     return out;
   }
-  static std::string ReadRequest(int c) {
+  static std::string ReadRequest(int c, std::chrono::milliseconds wait) {
     std::string out;
     char buf[4096];
-    auto deadline = std::chrono::steady_clock::now() + 3s;
+    auto deadline = std::chrono::steady_clock::now() + wait;
     std::size_t need = std::string::npos;
     while (std::chrono::steady_clock::now() < deadline) {
       auto end = out.find("\r\n\r\n");
@@ -299,6 +300,7 @@ class RawServer {
   }
 
   std::string reply_;
+  std::chrono::milliseconds wait_;
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -749,6 +751,78 @@ TEST(InetRequestLine, HostAndPortCannotCarryAnythingElse) {
   EXPECT_EQ(inet::HttpOpenRequestA(con, "GET /x HTTP/1.1\r\n", "/", nullptr, nullptr, nullptr, 0, 0),
             0u);
   inet::InternetCloseHandle(net);
+}
+
+// ---- TLS ----
+
+TEST(InetTls, HttpsGoesThroughTlsAndAnUntrustedCertificateIsRefused) {
+  ASSERT_TRUE(g_tls_backend_supports_tls(g_tls_backend_get_default()))
+      << "glib-networking is missing: https cannot work";
+  std::string dir = g_get_tmp_dir() + std::string("/inet-tls-") + std::to_string(getpid());
+  fs::create_directories(dir);
+  std::string cert = dir + "/cert.pem";
+  std::string key = dir + "/key.pem";
+  const char* argv[] = {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                        "/CN=127.0.0.1", "-days", "1", "-keyout", key.c_str(), "-out",
+                        cert.c_str(), nullptr};
+  gint status = -1;
+  if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                             G_SPAWN_STDERR_TO_DEV_NULL),
+                    nullptr, nullptr, nullptr, nullptr, &status, nullptr) ||
+      status != 0) {
+    fs::remove_all(dir);
+    GTEST_SKIP() << "openssl cannot make a test certificate";
+  }
+  GTlsCertificate* certificate = g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr);
+  ASSERT_NE(certificate, nullptr);
+
+  std::atomic<int> port{0};
+  GMainContext* context = g_main_context_new();
+  GMainLoop* loop = g_main_loop_new(context, FALSE);
+  std::thread server([&] {
+    g_main_context_push_thread_default(context);
+    SoupServer* tls = soup_server_new("tls-certificate", certificate, nullptr);
+    soup_server_add_handler(
+        tls, nullptr,
+        [](SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer) {
+          soup_server_message_set_status(msg, 200, nullptr);
+        },
+        nullptr, nullptr);
+    soup_server_listen_local(tls, 0,
+                             static_cast<SoupServerListenOptions>(SOUP_SERVER_LISTEN_IPV4_ONLY |
+                                                                  SOUP_SERVER_LISTEN_HTTPS),
+                             nullptr);
+    GSList* uris = soup_server_get_uris(tls);
+    port = g_uri_get_port(static_cast<GUri*>(uris->data));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    g_main_loop_run(loop);
+    soup_server_disconnect(tls);
+    g_object_unref(tls);
+    g_main_context_pop_thread_default(context);
+  });
+  while (port == 0) std::this_thread::sleep_for(10ms);
+  std::string url = "https://127.0.0.1:" + std::to_string(port.load()) + "/";
+  Response r = OpenUrl(url, inet::kFlagNoCacheWrite);
+  EXPECT_FALSE(r.sent) << "a self-signed certificate must not be accepted";
+  // What an https URL puts on the wire first: a TLS handshake record, not a request line.
+  RawServer raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 300ms);
+  EXPECT_FALSE(OpenUrl("https://127.0.0.1:" + std::to_string(raw.Port()) + "/x",
+                       inet::kFlagNoCacheWrite).sent);
+  auto got = raw.Received();
+  ASSERT_FALSE(got.empty());
+  ASSERT_GE(got[0].size(), 2u);
+  EXPECT_EQ(got[0][0], '\x16');
+  EXPECT_EQ(got[0][1], '\x03');
+  g_main_context_invoke(context, [](gpointer l) -> gboolean {
+    g_main_loop_quit(static_cast<GMainLoop*>(l));
+    return G_SOURCE_REMOVE;
+  }, loop);
+  server.join();
+  g_main_loop_unref(loop);
+  g_main_context_unref(context);
+  g_object_unref(certificate);
+  fs::remove_all(dir);
 }
 
 // ---- Proxy ----
