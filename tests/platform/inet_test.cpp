@@ -918,6 +918,17 @@ TEST_F(InetCookies, SetThenGetAndTheNamedForm) {
   EXPECT_EQ(GetCookie("http://a.example/", nullptr), "k=v; w=2; bare");
   EXPECT_EQ(GetCookie("http://a.example/", "nope"), "<none>");
   EXPECT_EQ(GetCookie("http://b.example/"), "<none>");
+  // Storing the same cookie again is a success too.
+  EXPECT_EQ(inet::InternetSetCookieA("http://a.example/", "k", "v"), 1u);
+  // A www host may set its parent domain, but a parent without a dot is a top-level name:
+  // refused, as browsers refuse it, while the host's own cookie stays.
+  EXPECT_EQ(inet::InternetSetCookieA("http://www.srv.example/", "sid", "abc; domain=.srv.example"),
+            1u);
+  EXPECT_EQ(GetCookie("http://srv.example/"), "sid=abc");
+  EXPECT_EQ(inet::InternetSetCookieA("http://www.srv/", "sid", "abc; path=/"), 1u);
+  EXPECT_EQ(inet::InternetSetCookieA("http://www.srv/", "sid", "abc; path=/; domain=.srv"), 0u);
+  EXPECT_EQ(GetCookie("http://www.srv/"), "sid=abc");
+  EXPECT_EQ(GetCookie("http://srv/"), "<none>");
   // Values keep their bytes (GBK here), and blanks and tabs around a pair are not part of it.
   EXPECT_EQ(inet::InternetSetCookieA("http://c.example/", nullptr, " \tnick\t= \xd5\xc5\xc8\xfd\t; path=/"),
             1u);
