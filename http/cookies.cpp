@@ -12,9 +12,13 @@ namespace {
 
 constexpr std::int32_t kCookieBuffer = 256;
 
-const char* TextArg(const TextValue& t) { return t.empty() ? nullptr : t.c_str(); }
+const char* TextArg(const TextValue& t) {
+  return t.empty() ? nullptr : t.c_str();
+}
 
-DateTimeValue DeletionDate() { return MakeDateTime(1999, 1, 1, 1, 1, 1); }
+DateTimeValue DeletionDate() {
+  return MakeDateTime(1999, 1, 1, 1, 1, 1);
+}
 
 // "www.srv" gives ".srv"; any other host is its own domain.
 TextValue CookieDomain(const TextValue& host) {

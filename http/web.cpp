@@ -14,7 +14,9 @@ constexpr std::string_view kCookieMarker = "Set-Cookie: ";
 
 // A computed text reaches the platform as none when it is empty, as the class's callers
 // expect; an empty literal is passed as "" by the call sites themselves.
-const char* TextArg(const TextValue& t) { return t.empty() ? nullptr : t.c_str(); }
+const char* TextArg(const TextValue& t) {
+  return t.empty() ? nullptr : t.c_str();
+}
 
 // Adds a default header line unless the caller's headers already name it anywhere.
 void AddDefault(TextValue& headers, std::string_view name, std::string_view line) {
@@ -67,10 +69,12 @@ void CopyCookies(const TextValue& rawHeaders, const TextValue& host) {
 
 }  // namespace
 
-ByteSet WebAccessFailure() { return ZeroBytes(255); }
+ByteSet WebAccessFailure() {
+  return ZeroBytes(255);
+}
 
-ByteSet WebAccess(HTTP类& self, const TextValue& url, const TextValue& verb,
-                  const TextValue& proxy, TextValue& headers, const TextValue& postData) {
+ByteSet WebAccess(HTTP类& self, const TextValue& url, const TextValue& verb, const TextValue& proxy,
+                  TextValue& headers, const TextValue& postData) {
   const HttpMethodTable& table = self.Table();
   ByteSet body;
   TextValue host = table.GetHost(self, url);
@@ -86,17 +90,15 @@ ByteSet WebAccess(HTTP类& self, const TextValue& url, const TextValue& verb,
   if (internet == 0) return WebAccessFailure();
 
   std::int32_t port = table.GetPort(self, url);
-  inet::Handle connection =
-      inet::InternetConnectA(internet, TextArg(host), static_cast<std::uint32_t>(port), "", "",
-                             inet::kServiceHttp, 0, 0);
+  inet::Handle connection = inet::InternetConnectA(
+      internet, TextArg(host), static_cast<std::uint32_t>(port), "", "", inet::kServiceHttp, 0, 0);
   if (connection == 0) {
     inet::InternetCloseHandle(internet);
     return WebAccessFailure();
   }
 
   inet::Handle request = inet::HttpOpenRequestA(connection, TextArg(verb), TextArg(path),
-                                                "HTTP/1.1", nullptr, nullptr,
-                                                inet::kFlagReload, 0);
+                                                "HTTP/1.1", nullptr, nullptr, inet::kFlagReload, 0);
   if (request == 0) {
     inet::InternetCloseHandle(connection);
     inet::InternetCloseHandle(internet);
@@ -133,8 +135,7 @@ ByteSet WebAccess(HTTP类& self, const TextValue& url, const TextValue& verb,
     ByteSet buffer = ZeroBytes(kReadChunk);
     std::uint32_t read = 0;
     ProcessEvents();
-    inet::InternetReadFile(request, buffer.data(), static_cast<std::uint32_t>(kReadChunk),
-                           &read);
+    inet::InternetReadFile(request, buffer.data(), static_cast<std::uint32_t>(kReadChunk), &read);
     if (read == 0) break;
     body.bytes().append(buffer.data(), read);
   }

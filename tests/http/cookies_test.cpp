@@ -46,17 +46,16 @@ TEST(SetCookie, StoresForTheHostAndItsDomain) {
   HTTP类 http;
   struct Case {
     const char* url;
-    const char* data;      // the value variable afterwards
-    const char* sibling;   // another host of the domain
+    const char* data;     // the value variable afterwards
+    const char* sibling;  // another host of the domain
     bool siblingSees;
   };
   const Case cases[] = {
-      {"http://www.site1.test/x?q=1", "abc; path=/; domain=.site1.test",
-       "http://other.site1.test/", true},
+      {"http://www.site1.test/x?q=1", "abc; path=/; domain=.site1.test", "http://other.site1.test/",
+       true},
       {"http://mail.site2.test:8080/x", "abc; path=/; domain=mail.site2.test",
        "http://other.site2.test/", false},
-      {"WWW.SITE3.TEST/deep/path", "abc; path=/; domain=.site3.test", "http://x.site3.test/",
-       true},
+      {"WWW.SITE3.TEST/deep/path", "abc; path=/; domain=.site3.test", "http://x.site3.test/", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -107,8 +106,8 @@ TEST(GetCookie, FindsTheNameAnywhereInTheText) {
       {"http://get1.srv/any/path?x", "", "sid=5; id=7"},
       {"http://get1.srv", "id", "5"},  // found inside "sid" first
       {"http://get1.srv", "sid", "5"},
-      {"http://get2.srv", "b", "2"},   // the last pair, no ";" after it
-      {"http://get2.srv", "B", "2"},   // the search ignores case
+      {"http://get2.srv", "b", "2"},  // the last pair, no ";" after it
+      {"http://get2.srv", "B", "2"},  // the search ignores case
       {"http://get2.srv", "c", ""},
       {"http://none.srv", "", ""},
   };
@@ -121,7 +120,8 @@ TEST(GetCookie, FindsTheNameAnywhereInTheText) {
 TEST(GetCookie, ReadsTextsLongerThanItsFirstBuffer) {
   HTTP类 http;
   const std::string url = "http://many.srv/";
-  for (int i = 0; i < 5; ++i) Store(url, "c" + std::to_string(i), std::string(80, 'v') + "; path=/");
+  for (int i = 0; i < 5; ++i)
+    Store(url, "c" + std::to_string(i), std::string(80, 'v') + "; path=/");
   std::string text = StoreText(url);
   ASSERT_GT(text.size(), 255u);
   EXPECT_EQ(http.GetCookie(url), text);

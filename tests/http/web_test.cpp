@@ -53,7 +53,9 @@ std::string Join(const std::vector<std::string>& lines) {
   return out;
 }
 
-ByteSet Failure() { return ByteSet(std::string(255, '\0')); }
+ByteSet Failure() {
+  return ByteSet(std::string(255, '\0'));
+}
 
 // The header lines of a CR LF separated text, without the line ends.
 std::vector<std::string> Lines(const std::string& text) {
@@ -66,8 +68,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -80,22 +81,21 @@ bool HasLine(const std::vector<std::string>& have, const std::string& want) {
   for (const std::string& line : have) {
     std::size_t c = line.find(':');
     if (c != std::string::npos && colon != std::string::npos &&
-        SameName(line.substr(0, c), want.substr(0, colon)) &&
-        line.substr(c) == want.substr(colon))
+        SameName(line.substr(0, c), want.substr(0, colon)) && line.substr(c) == want.substr(colon))
       return true;
   }
   return false;
 }
 
 std::size_t CountNamed(const std::vector<std::string>& lines, const std::string& name) {
-  return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.size() > name.size() && l[name.size()] == ':' &&
-           std::equal(name.begin(), name.end(), l.begin(),
-                      [](char a, char b) {
-                        return std::tolower(static_cast<unsigned char>(a)) ==
-                               std::tolower(static_cast<unsigned char>(b));
-                      });
-  }));
+  return static_cast<std::size_t>(
+      std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.size() > name.size() && l[name.size()] == ':' &&
+               std::equal(name.begin(), name.end(), l.begin(), [](char a, char b) {
+                 return std::tolower(static_cast<unsigned char>(a)) ==
+                        std::tolower(static_cast<unsigned char>(b));
+               });
+      }));
 }
 
 class WebAccessTest : public ::testing::Test {
@@ -119,7 +119,7 @@ class WebAccessTest : public ::testing::Test {
 TEST_F(WebAccessTest, DefaultHeadersAreAddedToTheCallersHeadersInOrder) {
   struct Case {
     const char* given;
-    const char* expectedPrefix;  // the caller's part of the text on return
+    const char* expectedPrefix;      // the caller's part of the text on return
     bool accept, referer, language;  // which defaults follow, in this order
   };
   const Case cases[] = {
@@ -268,7 +268,8 @@ TEST_F(WebAccessTest, CodesReachTheExchangeWithTheirBytesIntact) {
       // Sent as it stands, so the server reads the value only up to the "&".
       {"x&y", "x"},
       // No code can add a header line or a second request.
-      {"a\r\nX-Injected: 1\r\n\r\nGET /test/echo HTTP/1.1", "a\r\nX-Injected: 1\r\n\r\nGET /test/echo HTTP/1.1"},
+      {"a\r\nX-Injected: 1\r\n\r\nGET /test/echo HTTP/1.1",
+       "a\r\nX-Injected: 1\r\n\r\nGET /test/echo HTTP/1.1"},
       {"\"<>\\^`{|}\x7f\x01", "\"<>\\^`{|}\x7f\x01"},
   };
   for (const Case& c : cases) {
@@ -311,7 +312,7 @@ TEST_F(WebAccessTest, ResponseCookiesAreCopiedInHeaderOrderForTheHost) {
     std::string expected;  // value seen for http://127.0.0.1/
   };
   const Case cases[] = {
-      {"c=order%3D1&c=order%3D2", "order", "2"},       // the later line wins
+      {"c=order%3D1&c=order%3D2", "order", "2"},      // the later line wins
       {"c=attr%3D42%3B%20path%3D%2F", "attr", "42"},  // attributes go with the data
       {"c=plain%3Dv1&c=other%3Dv2", "other", "v2"},
       // A header block that does not fit the 1024-byte buffer copies nothing, but the body
@@ -383,7 +384,8 @@ TEST_F(PeerTest, NginxServesFilesOverOneKeptConnection) {
   std::string connection;
   int count = 0;
   std::string rest;
-  while (log >> connection >> count && std::getline(log, rest)) lines.emplace_back(connection, count);
+  while (log >> connection >> count && std::getline(log, rest))
+    lines.emplace_back(connection, count);
   ASSERT_EQ(lines.size(), 4u) << nginx.AccessLog();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].first, lines[0].first) << nginx.AccessLog();

@@ -34,8 +34,7 @@ std::string Bytes(const char* utf8) {
 }
 
 std::optional<std::string> OptionalText(JsonObject* o, const char* name) {
-  if (!json_object_has_member(o, name) || json_object_get_null_member(o, name))
-    return std::nullopt;
+  if (!json_object_has_member(o, name) || json_object_get_null_member(o, name)) return std::nullopt;
   return Bytes(json_object_get_string_member(o, name));
 }
 
@@ -45,7 +44,9 @@ std::string Text(JsonObject* o, const char* name) {
 
 }  // namespace
 
-std::string EventServerPath() { return TESSARO_EVENT_SERVER_PATH; }
+std::string EventServerPath() {
+  return TESSARO_EVENT_SERVER_PATH;
+}
 
 FetchResult Fetch(const std::string& url, const std::string& method, const std::string& body) {
   FetchResult result;
@@ -84,7 +85,9 @@ FetchResult Fetch(const std::string& url, const std::string& method, const std::
   return result;
 }
 
-EventServer::~EventServer() { Stop(); }
+EventServer::~EventServer() {
+  Stop();
+}
 
 bool EventServer::Start(const std::vector<std::string>& extraArgs) {
   Stop();
@@ -169,11 +172,13 @@ std::vector<RecordEntry> EventServer::Record(std::string_view route) const {
   return entries;
 }
 
-void EventServer::ClearRecord() const { Fetch(Url("/record/clear")); }
+void EventServer::ClearRecord() const {
+  Fetch(Url("/record/clear"));
+}
 
 std::string EventServer::Login(const std::string& user, const std::string& password) const {
-  FetchResult r = Fetch(Url("/cfpl/s5/login.php"), "POST",
-                        "user=" + user + "&password=" + password);
+  FetchResult r =
+      Fetch(Url("/cfpl/s5/login.php"), "POST", "user=" + user + "&password=" + password);
   for (const auto& [name, value] : r.headers) {
     if (g_ascii_strcasecmp(name.c_str(), "Set-Cookie") != 0) continue;
     std::string v = value;

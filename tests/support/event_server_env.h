@@ -25,10 +25,10 @@ struct RecordEntry {
   std::int64_t seq = 0;
   std::string route;  // "exchange", "login", "live", "echo", "none" (no route), ...
   std::string method;
-  std::string requestLine;   // without CR LF
-  std::string target;        // the request-target as sent
-  std::string targetDecoded; // with every %XX decoded ('+' kept)
-  std::vector<std::string> headers;  // "Name: value" lines, in the order sent
+  std::string requestLine;            // without CR LF
+  std::string target;                 // the request-target as sent
+  std::string targetDecoded;          // with every %XX decoded ('+' kept)
+  std::vector<std::string> headers;   // "Name: value" lines, in the order sent
   std::optional<std::string> cookie;  // the Cookie header, none when absent
   bool loggedIn = false;
   std::optional<std::string> user;

@@ -5,7 +5,9 @@
 
 namespace tessaro::testing {
 
-Peer::~Peer() { Stop(); }
+Peer::~Peer() {
+  Stop();
+}
 
 void Peer::Stop() {
   StopChild(pid_);
@@ -66,7 +68,9 @@ bool Peer::Launch(const std::string& program, const std::string& configName,
   return false;
 }
 
-Nginx::~Nginx() { Stop(); }
+Nginx::~Nginx() {
+  Stop();
+}
 
 bool Nginx::Start(const std::string& root) {
   // One process in the foreground, so the test owns it; every path inside the folder.
@@ -92,7 +96,9 @@ bool Nginx::Start(const std::string& root) {
       "  keepalive_requests 1000000;\n"
       "  server {\n"
       "    listen 127.0.0.1:@PORT@;\n"
-      "    root " + root + ";\n"
+      "    root " +
+      root +
+      ";\n"
       "    location / { }\n"
       "  }\n"
       "}\n";
@@ -100,9 +106,13 @@ bool Nginx::Start(const std::string& root) {
                 {"-p", "@DIR@", "-c", "@CONFIG@", "-e", "@DIR@/error.log"});
 }
 
-std::string Nginx::AccessLog() const { return ReadFileText(dir_ + "/access.log"); }
+std::string Nginx::AccessLog() const {
+  return ReadFileText(dir_ + "/access.log");
+}
 
-Tinyproxy::~Tinyproxy() { Stop(); }
+Tinyproxy::~Tinyproxy() {
+  Stop();
+}
 
 bool Tinyproxy::Start() {
   std::string config =
@@ -118,6 +128,8 @@ bool Tinyproxy::Start() {
   return Launch("/usr/bin/tinyproxy", "tinyproxy.conf", config, {"-d", "-c", "@CONFIG@"});
 }
 
-std::string Tinyproxy::Log() const { return ReadFileText(dir_ + "/tinyproxy.log"); }
+std::string Tinyproxy::Log() const {
+  return ReadFileText(dir_ + "/tinyproxy.log");
+}
 
 }  // namespace tessaro::testing

@@ -2,7 +2,8 @@
 // folder with keep-alive, and tinyproxy as a forward HTTP proxy.
 //
 //   tessaro::testing::Nginx nginx;
-//   if (!nginx.Start(root)) { if (nginx.Missing()) GTEST_SKIP() << nginx.Error(); FAIL() << nginx.Error(); }
+//   if (!nginx.Start(root)) { if (nginx.Missing()) GTEST_SKIP() << nginx.Error(); FAIL() <<
+//   nginx.Error(); }
 //   ... nginx.Url("/file.bin") ... nginx.AccessLog() ...
 //
 // Each writes its configuration and logs into a temporary folder of its own, removed by
@@ -36,8 +37,8 @@ class Peer {
   std::string Url(std::string_view pathAndQuery) const;
 
  protected:
-  bool Launch(const std::string& program, const std::string& configName,
-              const std::string& config, const std::vector<std::string>& args);
+  bool Launch(const std::string& program, const std::string& configName, const std::string& config,
+              const std::vector<std::string>& args);
   pid_t pid_ = 0;
   std::uint16_t port_ = 0;
   bool missing_ = false;

@@ -22,8 +22,8 @@
 
 namespace tessaro::testing {
 
-pid_t SpawnChild(const std::vector<std::string>& argv, int* stdoutFd,
-                 const std::string& stderrPath, std::string* error) {
+pid_t SpawnChild(const std::vector<std::string>& argv, int* stdoutFd, const std::string& stderrPath,
+                 std::string* error) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -156,6 +156,8 @@ std::string IsolateXdgFolders() {
   return *dir;
 }
 
-bool IsExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+bool IsExecutable(const std::string& path) {
+  return access(path.c_str(), X_OK) == 0;
+}
 
 }  // namespace tessaro::testing

@@ -12,8 +12,8 @@ namespace tessaro::testing {
 // Starts argv[0] (a path) with argv. With stdoutFd, its standard output is a pipe whose
 // read end is stored there; stderrPath, when given, receives its standard error. The child
 // is killed when the test process dies. Returns the pid, or 0 with *error set.
-pid_t SpawnChild(const std::vector<std::string>& argv, int* stdoutFd,
-                 const std::string& stderrPath, std::string* error);
+pid_t SpawnChild(const std::vector<std::string>& argv, int* stdoutFd, const std::string& stderrPath,
+                 std::string* error);
 
 // SIGTERM, a wait of up to 3 s, then SIGKILL. Sets pid to 0.
 void StopChild(pid_t& pid);

@@ -19,19 +19,28 @@ struct RecordEntry {
 };
 
 std::mutex stateMutex;
-std::vector<RecordEntry> record;        // guarded by stateMutex
+std::vector<RecordEntry> record;              // guarded by stateMutex
 std::map<std::string, std::string> sessions;  // token -> user, guarded by stateMutex
-std::uint64_t sequence = 0;              // guarded by stateMutex
+std::uint64_t sequence = 0;                   // guarded by stateMutex
 
 std::string HtmlEscape(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -216,8 +225,7 @@ void RecordRequest(SoupServerMessage* msg, std::string_view route, std::string_v
 void RegisterCoreRoutes(SoupServer* server, const Options&) {
   soup_server_add_handler(server, "/cfpl/s5/live.html", LivePage, nullptr, nullptr);
   soup_server_add_handler(server, "/cfpl/s5/login.php", Login, nullptr, nullptr);
-  soup_server_add_handler(server, "/cf/a20140424cfplive/exchange.php", Exchange, nullptr,
-                          nullptr);
+  soup_server_add_handler(server, "/cf/a20140424cfplive/exchange.php", Exchange, nullptr, nullptr);
   soup_server_add_handler(server, "/record/clear", RecordClear, nullptr, nullptr);
   soup_server_add_handler(server, "/record", Record, nullptr, nullptr);
 }

@@ -22,7 +22,8 @@ std::string PercentDecode(std::string_view text, bool plusIsSpace) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+    if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     } else if (c == '+' && plusIsSpace) {
@@ -47,8 +48,7 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
     std::size_t eq = pair.find('=');
     std::string_view k = pair.substr(0, eq);
     if (k != key) continue;
-    return eq == std::string_view::npos ? std::string()
-                                        : PercentDecode(pair.substr(eq + 1), true);
+    return eq == std::string_view::npos ? std::string() : PercentDecode(pair.substr(eq + 1), true);
   }
   return std::nullopt;
 }

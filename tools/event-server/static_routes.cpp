@@ -29,8 +29,8 @@ void Static(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, 
     return;
   }
   gboolean uncertain = FALSE;
-  gchar* type = g_content_type_guess(file.c_str(), reinterpret_cast<const guchar*>(data), size,
-                                     &uncertain);
+  gchar* type =
+      g_content_type_guess(file.c_str(), reinterpret_cast<const guchar*>(data), size, &uncertain);
   gchar* mime = g_content_type_get_mime_type(type);
   Reply(msg, 200, mime ? mime : "application/octet-stream", std::string_view(data, size));
   g_free(mime);

@@ -59,7 +59,8 @@ void SetCookie(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gp
   }
   auto pad = IntParam(query, "pad", 0, 0, 1 << 20);
   if (pad > 0)
-    soup_message_headers_append(h, "X-Pad", std::string(static_cast<std::size_t>(pad), 'p').c_str());
+    soup_message_headers_append(h, "X-Pad",
+                                std::string(static_cast<std::size_t>(pad), 'p').c_str());
   Reply(msg, 200, "text/plain", QueryValue(query, "body").value_or("ok"));
 }
 
@@ -126,15 +127,15 @@ gboolean TrickleStep(gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-void StartTrickle(SoupServerMessage* msg, std::int64_t pieces, std::size_t size,
-                  guint interval, bool chunked) {
+void StartTrickle(SoupServerMessage* msg, std::int64_t pieces, std::size_t size, guint interval,
+                  bool chunked) {
   SoupMessageHeaders* h = soup_server_message_get_response_headers(msg);
   soup_message_headers_set_content_type(h, "application/octet-stream", nullptr);
   if (chunked) {
     soup_message_headers_set_encoding(h, SOUP_ENCODING_CHUNKED);
   } else {
-    soup_message_headers_set_content_length(h, static_cast<goffset>(
-                                                   static_cast<std::size_t>(pieces) * size));
+    soup_message_headers_set_content_length(
+        h, static_cast<goffset>(static_cast<std::size_t>(pieces) * size));
   }
   soup_server_message_set_status(msg, 200, nullptr);
   if (pieces <= 0) {
@@ -144,15 +145,13 @@ void StartTrickle(SoupServerMessage* msg, std::int64_t pieces, std::size_t size,
   auto* t = new Trickle{msg, pieces, size, 0, interval, 0, false};
   // The client may go away before the last piece: stop then and free the state.
   g_signal_connect_data(
-      msg, "finished",
-      G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
+      msg, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
         auto* tr = static_cast<Trickle*>(data);
         tr->finished = true;
         if (tr->source) g_source_remove(tr->source);
         tr->source = 0;
       }),
-      t, [](gpointer data, GClosure*) { delete static_cast<Trickle*>(data); },
-      G_CONNECT_DEFAULT);
+      t, [](gpointer data, GClosure*) { delete static_cast<Trickle*>(data); }, G_CONNECT_DEFAULT);
   soup_server_message_pause(msg);
   t->source = g_timeout_add(interval, TrickleStep, t);
 }
@@ -194,10 +193,10 @@ void Drop(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointe
   GIOStream* stream = soup_server_message_steal_connection(msg);
   if (!stream) return;
   if (after >= 0) {
-    std::string out = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Length: " +
-                      std::to_string(length) + "\r\n\r\n" +
-                      Pattern(0, static_cast<std::size_t>(after));
+    std::string out =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: " +
+        std::to_string(length) + "\r\n\r\n" + Pattern(0, static_cast<std::size_t>(after));
     g_output_stream_write_all(g_io_stream_get_output_stream(stream), out.data(), out.size(),
                               nullptr, nullptr, nullptr);
     g_output_stream_flush(g_io_stream_get_output_stream(stream), nullptr, nullptr);

@@ -56,8 +56,8 @@ static void TapRecord(TapInputStream* self, const void* buffer, gssize n) {
   (*self->tap)->bytes.append(static_cast<const char*>(buffer), static_cast<std::size_t>(n));
 }
 
-static gssize tap_read(GInputStream* stream, void* buffer, gsize count,
-                       GCancellable* cancellable, GError** error) {
+static gssize tap_read(GInputStream* stream, void* buffer, gsize count, GCancellable* cancellable,
+                       GError** error) {
   gssize n = g_input_stream_read(TapBase(stream), buffer, count, cancellable, error);
   TapRecord(TAP_INPUT_STREAM(stream), buffer, n);
   return n;
@@ -65,8 +65,8 @@ static gssize tap_read(GInputStream* stream, void* buffer, gsize count,
 
 static gboolean tap_close(GInputStream* stream, GCancellable* cancellable, GError** error) {
   TapInputStream* self = TAP_INPUT_STREAM(stream);
-  gboolean ok = G_INPUT_STREAM_CLASS(tap_input_stream_parent_class)
-                    ->close_fn(stream, cancellable, error);
+  gboolean ok =
+      G_INPUT_STREAM_CLASS(tap_input_stream_parent_class)->close_fn(stream, cancellable, error);
   if (self->connection) g_io_stream_close(self->connection, nullptr, nullptr);
   return ok;
 }
@@ -291,9 +291,9 @@ std::uint16_t ListenLoopback(SoupServer* server, std::uint16_t port, std::string
   GSocketAddress* address = g_inet_socket_address_new(loopback, port);
   GSocketAddress* effective = nullptr;
   GError* gerror = nullptr;
-  gboolean ok = g_socket_listener_add_address(G_SOCKET_LISTENER(service), address,
-                                              G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP,
-                                              nullptr, &effective, &gerror);
+  gboolean ok =
+      g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
+                                    G_SOCKET_PROTOCOL_TCP, nullptr, &effective, &gerror);
   g_object_unref(address);
   g_object_unref(loopback);
   if (!ok) {

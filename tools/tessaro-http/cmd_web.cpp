@@ -30,8 +30,7 @@ const std::string& Arg(const std::vector<std::string>& args, std::size_t i) {
 
 CommandResult RunGet(CommandContext& context, const std::vector<std::string>& args) {
   TextValue headers = Arg(args, 3);
-  ByteSet body = context.http.WebAccess(args[0], Arg(args, 1), Arg(args, 2), headers,
-                                        Arg(args, 4));
+  ByteSet body = context.http.WebAccess(args[0], Arg(args, 1), Arg(args, 2), headers, Arg(args, 4));
   if (context.batch) return {{body.bytes(), headers}, std::nullopt, 0};
   return {{body.bytes()}, body.bytes(), 0};
 }
@@ -77,8 +76,8 @@ void RegisterWebCommands(CommandList& commands) {
        1, 5, RunGet});
   commands.push_back({"page", "URL", "Prints the page as text (GetPageText).", 1, 1, RunPage});
   commands.push_back({"cookie-get", "URL [NAME]",
-                      "Prints the cookie text of the URL's host, or the value of one cookie.", 1,
-                      2, RunCookieGet});
+                      "Prints the cookie text of the URL's host, or the value of one cookie.", 1, 2,
+                      RunCookieGet});
   commands.push_back(
       {"cookie-set", "URL NAME [VALUE [EXPIRY]]",
        "Stores a cookie for the URL's host (no VALUE deletes it, an empty NAME deletes all); "
