@@ -20,8 +20,6 @@ using detail::Fail;
 using detail::GRef;
 using detail::GUriUnref;
 
-constexpr std::uint32_t kFlagSecure = 0x00800000u;
-constexpr std::uint32_t kFlagNoAutoRedirect = 0x00200000u;
 constexpr std::uint32_t kFlagAsync = 0x10000000u;
 constexpr std::uint32_t kQueryFlagRequestHeaders = 0x80000000u;
 constexpr std::uint32_t kQueryFlagSystemTime = 0x40000000u;
@@ -606,9 +604,8 @@ Handle InternetOpenUrlA(Handle internet, const char* url, const char* headers,
   if (h == 0) return 0;
   std::string_view text;
   if (headers != nullptr) {
-    text = headersLength == 0xFFFFFFFFu || headersLength == 0
-               ? std::string_view(headers)
-               : std::string_view(headers, headersLength);
+    text = headersLength == 0xFFFFFFFFu ? std::string_view(headers)
+                                        : std::string_view(headers, headersLength);
   }
   if (!Send(*obj, inet.get(), text, nullptr, 0)) {
     InternetCloseHandle(h);

@@ -485,7 +485,7 @@ TEST(InetHeaders, CallerLinesAreSentAsGivenAndNoneTwice) {
   Exchange(raw.Port(), "GET", "/h",
            "User-Agent: Custom/2\r\nAccept-Encoding: identity\r\nAccept: */*\r\n"
            "Referer: http://ref.example/\r\nX-Two: a\r\nX-Two: b\r\n"
-           "Content-Length: 99\r\n");
+           "Content-Length: 99\r\nHost: virtual.example\r\nConnection: keep-alive\r\n");
   Exchange(raw.Port(), "GET", "/d", "");
   auto got = raw.Received();
   ASSERT_EQ(got.size(), 2u);
@@ -496,6 +496,8 @@ TEST(InetHeaders, CallerLinesAreSentAsGivenAndNoneTwice) {
   EXPECT_NE(got[0].find("\r\nUser-Agent: Custom/2\r\n"), std::string::npos);
   EXPECT_NE(got[0].find("\r\nAccept-Encoding: identity\r\n"), std::string::npos);
   EXPECT_NE(got[0].find("\r\nReferer: http://ref.example/\r\n"), std::string::npos);
+  EXPECT_NE(got[0].find("\r\nHost: virtual.example\r\n"), std::string::npos);
+  EXPECT_EQ(CountHeader(lines, "Connection"), 1) << got[0];
   EXPECT_EQ(CountHeader(lines, "X-Two"), 2);
   // A GET without a body says no length, whatever the caller wrote.
   EXPECT_EQ(got[0].find("Content-Length: 99"), std::string::npos);
