@@ -110,8 +110,7 @@ ObjectPtr FindAny(Handle h) {
 // ---- Sessions ----
 
 bool IsProxyAddressByte(char c) {
-  return g_ascii_isalnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c == '[' ||
-         c == ']';
+  return g_ascii_isalnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c == '[' || c == ']';
 }
 
 // "http=host:port https=host:port" or a bare "host:port" for every scheme, as WinInet
@@ -178,12 +177,13 @@ SoupSession* SessionFor(std::uint32_t access, const char* proxy, const char* byp
     for (const auto& h : ignore) ignorePtrs.push_back(h.c_str());
     ignorePtrs.push_back(nullptr);
     resolver.reset(G_SIMPLE_PROXY_RESOLVER(g_simple_proxy_resolver_new(nullptr, nullptr)));
-    g_simple_proxy_resolver_set_ignore_hosts(resolver.get(), const_cast<gchar**>(ignorePtrs.data()));
+    g_simple_proxy_resolver_set_ignore_hosts(resolver.get(),
+                                             const_cast<gchar**>(ignorePtrs.data()));
     if (!ConfigureProxyList(resolver.get(), proxy)) return nullptr;
   }
 
-  SoupSession* session = soup_session_new_with_options("max-conns", 64, "max-conns-per-host",
-                                                       16, nullptr);
+  SoupSession* session =
+      soup_session_new_with_options("max-conns", 64, "max-conns-per-host", 16, nullptr);
   // WinInet hands the body over as the server sent it and asks for no encoding itself.
   soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
   soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_SNIFFER);
@@ -229,7 +229,8 @@ std::vector<HeaderLine> ParseHeaderLines(std::string_view text) {
     std::string_view name = line.substr(0, colon);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
     std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     if (!IsToken(name)) continue;
     bool clean = std::none_of(value.begin(), value.end(), [](char c) {
@@ -260,7 +261,9 @@ void KeepCallerCookies(SoupMessage* msg, gpointer data) {
   }
 }
 
-void FreeString(gpointer data, GClosure*) { delete static_cast<std::string*>(data); }
+void FreeString(gpointer data, GClosure*) {
+  delete static_cast<std::string*>(data);
+}
 
 // Each hop of a redirect is a top-level navigation of its own: its own site decides which
 // SameSite cookies go with it, as in a browser's address bar.
@@ -311,8 +314,8 @@ void ApplyHeaders(Object& req, Object* internet, std::string_view headerText) {
   }
   if (!cookies.empty()) {
     soup_message_headers_replace(headers, "Cookie", cookies.c_str());
-    g_signal_connect_data(msg, "starting", G_CALLBACK(KeepCallerCookies),
-                          new std::string(cookies), FreeString, G_CONNECT_AFTER);
+    g_signal_connect_data(msg, "starting", G_CALLBACK(KeepCallerCookies), new std::string(cookies),
+                          FreeString, G_CONNECT_AFTER);
   }
 }
 
@@ -375,7 +378,8 @@ ObjectPtr InternetOf(const Object& obj) {
 // ---- Header queries ----
 
 std::string StatusLine(SoupMessage* msg) {
-  std::string line = soup_message_get_http_version(msg) == SOUP_HTTP_1_0 ? "HTTP/1.0 " : "HTTP/1.1 ";
+  std::string line =
+      soup_message_get_http_version(msg) == SOUP_HTTP_1_0 ? "HTTP/1.0 " : "HTTP/1.1 ";
   line += std::to_string(soup_message_get_status(msg));
   const char* reason = soup_message_get_reason_phrase(msg);
   if (reason != nullptr && *reason != '\0') {
@@ -407,23 +411,40 @@ std::string RawHeaders(SoupMessage* msg, const char* separator) {
 
 const char* HeaderNameOf(std::uint32_t level) {
   switch (level) {
-    case 1: return "Content-Type";
-    case 5: return "Content-Length";
-    case 9: return "Date";
-    case 10: return "Expires";
-    case 11: return "Last-Modified";
-    case 17: return "Pragma";
-    case 23: return "Connection";
-    case 29: return "Content-Encoding";
-    case 33: return "Location";
-    case 37: return "Server";
-    case 42: return "Accept-Ranges";
-    case 43: return "Set-Cookie";
-    case 47: return "Content-Disposition";
-    case 49: return "Cache-Control";
-    case 54: return "ETag";
-    case 63: return "Transfer-Encoding";
-    default: return nullptr;
+    case 1:
+      return "Content-Type";
+    case 5:
+      return "Content-Length";
+    case 9:
+      return "Date";
+    case 10:
+      return "Expires";
+    case 11:
+      return "Last-Modified";
+    case 17:
+      return "Pragma";
+    case 23:
+      return "Connection";
+    case 29:
+      return "Content-Encoding";
+    case 33:
+      return "Location";
+    case 37:
+      return "Server";
+    case 42:
+      return "Accept-Ranges";
+    case 43:
+      return "Set-Cookie";
+    case 47:
+      return "Content-Disposition";
+    case 49:
+      return "Cache-Control";
+    case 54:
+      return "ETag";
+    case 63:
+      return "Transfer-Encoding";
+    default:
+      return nullptr;
   }
 }
 
@@ -483,16 +504,16 @@ ObjectPtr AnsweredRequest(Handle h) {
 }
 
 bool SystemProxyConfigured() {
-  for (const char* var : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                          "ALL_PROXY"}) {
+  for (const char* var :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
     const char* v = g_getenv(var);
     if (v != nullptr && *v != '\0') return true;
   }
   static const bool configured = [] {
     GProxyResolver* resolver = g_proxy_resolver_get_default();
     gchar** proxies = g_proxy_resolver_lookup(resolver, "http://www.example/", nullptr, nullptr);
-    bool viaProxy = proxies != nullptr && proxies[0] != nullptr &&
-                    std::strcmp(proxies[0], "direct://") != 0;
+    bool viaProxy =
+        proxies != nullptr && proxies[0] != nullptr && std::strcmp(proxies[0], "direct://") != 0;
     g_strfreev(proxies);
     return viaProxy;
   }();
@@ -630,8 +651,7 @@ std::uint32_t InternetCloseHandle(Handle h) {
       pending.pop_back();
       auto found = t.objects.find(cur);
       if (found == t.objects.end()) continue;
-      pending.insert(pending.end(), found->second->children.begin(),
-                     found->second->children.end());
+      pending.insert(pending.end(), found->second->children.begin(), found->second->children.end());
       closed.push_back(found->second);
       t.objects.erase(found);
     }

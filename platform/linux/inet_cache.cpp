@@ -128,8 +128,10 @@ CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
   std::lock_guard lock(l.mutex);
   for (int pass = 0; pass < 2; ++pass) {
     if ((l.folders.empty() || pass == 1) && !ScanSubfolders(l)) break;
-    std::string dir =
-        l.root + l.folders[static_cast<std::size_t>(g_random_int_range(0, static_cast<gint32>(kSubfolders)))] + "/";
+    std::string dir = l.root +
+                      l.folders[static_cast<std::size_t>(
+                          g_random_int_range(0, static_cast<gint32>(kSubfolders)))] +
+                      "/";
     auto known = l.nextCounter.find(dir + base + ext);
     if (known == l.nextCounter.end()) {
       known = l.nextCounter.emplace(dir + base + ext, LastUsedCounter(dir + base, ext)).first;
@@ -172,6 +174,8 @@ void CacheEntry::Finish(bool complete) {
   if (!complete || !closed) g_remove(path_.c_str());
 }
 
-CacheEntry::~CacheEntry() { Finish(false); }
+CacheEntry::~CacheEntry() {
+  Finish(false);
+}
 
 }  // namespace tessaro::inet::detail

@@ -4,8 +4,8 @@
 #include <glib/gstdio.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -105,7 +105,9 @@ const char* SameSiteText(SoupSameSitePolicy p) {
   return "None";
 }
 
-bool HasLineBreakOrTab(const char* s) { return s != nullptr && std::strpbrk(s, "\t\r\n") != nullptr; }
+bool HasLineBreakOrTab(const char* s) {
+  return s != nullptr && std::strpbrk(s, "\t\r\n") != nullptr;
+}
 
 // One cookies.txt line: domain, subdomains flag, path, secure, expiry (seconds since the
 // epoch), name, value; HttpOnly cookies carry the usual "#HttpOnly_" prefix, and an eighth
@@ -158,13 +160,13 @@ bool WriteHostFiles(Store& s, const std::set<std::string>& hosts) {
     std::string path = s.folder + host + ".txt";
     if (text.empty()) {
       if (g_remove(path.c_str()) != 0 && errno != ENOENT) {
-        ok = Fail("cannot remove the cookie file " + path, nullptr, detail::Severity::kStorage) != 0;
+        ok =
+            Fail("cannot remove the cookie file " + path, nullptr, detail::Severity::kStorage) != 0;
       }
       continue;
     }
     GError* error = nullptr;
-    if (!g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()),
-                             &error)) {
+    if (!g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()), &error)) {
       ok = Fail("cannot write the cookie file " + path, error, detail::Severity::kStorage) != 0;
     }
   }
@@ -250,7 +252,9 @@ void LoadCookieFiles(Store& s) {
   g_dir_close(dir);
 }
 
-void FlushAtExit() { Flush(TheStore()); }
+void FlushAtExit() {
+  Flush(TheStore());
+}
 
 Store& TheStore() {
   // Never destroyed: sessions and the browser bridge may still hold the jar while static
@@ -352,7 +356,9 @@ bool SplitCookieLine(std::string_view line, const char* host, CookieLine& out) {
 
 }  // namespace
 
-SoupCookieJar* ProcessCookieJar() { return TheStore().jar; }
+SoupCookieJar* ProcessCookieJar() {
+  return TheStore().jar;
+}
 
 std::uint64_t AddCookieObserver(CookieObserver observer) {
   Store& s = TheStore();
@@ -397,11 +403,17 @@ void ApplyBrowserCookieChange(const SoupCookie* cookie, bool add) {
   Flush(s);
 }
 
-bool FlushCookieFiles() { return Flush(TheStore()); }
+bool FlushCookieFiles() {
+  return Flush(TheStore());
+}
 
 namespace detail {
-SoupCookieJar* Jar() { return TheStore().jar; }
-void FlushCookieFilesIfDirty() { Flush(TheStore()); }
+SoupCookieJar* Jar() {
+  return TheStore().jar;
+}
+void FlushCookieFilesIfDirty() {
+  Flush(TheStore());
+}
 }  // namespace detail
 
 std::uint32_t InternetSetCookieA(const char* url, const char* cookieName, const char* cookieData) {
@@ -444,8 +456,8 @@ std::uint32_t InternetGetCookieA(const char* url, const char* cookieName, char* 
   if (!uri) return 0;
   Store& s = TheStore();
   // What a top-level GET of this URL would carry: HttpOnly and SameSite cookies included.
-  GSList* list = soup_cookie_jar_get_cookie_list_with_same_site_info(
-      s.jar, uri.get(), uri.get(), uri.get(), TRUE, TRUE, TRUE);
+  GSList* list = soup_cookie_jar_get_cookie_list_with_same_site_info(s.jar, uri.get(), uri.get(),
+                                                                     uri.get(), TRUE, TRUE, TRUE);
   if (cookieName != nullptr && cookieName[0] != '\0') {
     GSList* kept = nullptr;
     for (GSList* l = list; l != nullptr; l = l->next) {

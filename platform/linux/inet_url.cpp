@@ -69,12 +69,13 @@ GUri* BuildHttpUri(bool https, const std::string& host, int port, const std::str
   }
   if (path.empty() || path.front() != '/') path = std::string("/").append(path);
   std::string bareHost = host;
-  if (bareHost.size() > 2 && bareHost.front() == '[') bareHost = bareHost.substr(1, bareHost.size() - 2);
+  if (bareHost.size() > 2 && bareHost.front() == '[')
+    bareHost = bareHost.substr(1, bareHost.size() - 2);
   auto flags = static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_ENCODED_PATH |
                                       G_URI_FLAGS_ENCODED_QUERY | G_URI_FLAGS_ENCODED_FRAGMENT |
                                       G_URI_FLAGS_HAS_PASSWORD | G_URI_FLAGS_SCHEME_NORMALIZE);
-  return g_uri_build(flags, https ? "https" : "http", nullptr, bareHost.c_str(), port,
-                     path.c_str(), hasQuery ? query.c_str() : nullptr, nullptr);
+  return g_uri_build(flags, https ? "https" : "http", nullptr, bareHost.c_str(), port, path.c_str(),
+                     hasQuery ? query.c_str() : nullptr, nullptr);
 }
 
 GUri* ParseHttpUrl(std::string_view url) {

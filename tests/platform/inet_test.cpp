@@ -69,10 +69,13 @@ class TestServer : public ::testing::Environment {
     cv_.wait(lock, [this] { return port_ != 0; });
   }
   void TearDown() override {
-    g_main_context_invoke(context_, [](gpointer loop) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(loop));
-      return G_SOURCE_REMOVE;
-    }, loop_);
+    g_main_context_invoke(
+        context_,
+        [](gpointer loop) -> gboolean {
+          g_main_loop_quit(static_cast<GMainLoop*>(loop));
+          return G_SOURCE_REMOVE;
+        },
+        loop_);
     thread_.join();
   }
 
@@ -142,7 +145,8 @@ class TestServer : public ::testing::Environment {
     soup_message_headers_iter_init(&iter, soup_server_message_get_request_headers(msg));
     const char* name;
     const char* value;
-    while (soup_message_headers_iter_next(&iter, &name, &value)) r.headers.emplace_back(name, value);
+    while (soup_message_headers_iter_next(&iter, &name, &value))
+      r.headers.emplace_back(name, value);
     {
       std::lock_guard lock(self->mutex_);
       self->records_.push_back(r);
@@ -157,8 +161,8 @@ class TestServer : public ::testing::Environment {
     if (p == "/hello") {
       reply("hello world");
     } else if (p == "/size" || p.rfind("/files/", 0) == 0) {
-      const char* n = query != nullptr ? static_cast<const char*>(g_hash_table_lookup(query, "n"))
-                                       : nullptr;
+      const char* n =
+          query != nullptr ? static_cast<const char*>(g_hash_table_lookup(query, "n")) : nullptr;
       std::size_t size = n != nullptr ? std::strtoul(n, nullptr, 10) : 1000;
       std::string body(size, '\0');
       for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>(i % 251);
@@ -181,9 +185,8 @@ class TestServer : public ::testing::Environment {
     } else if (p == "/redirect") {
       soup_server_message_set_redirect(msg, 302, "/hello");
     } else if (p == "/redirect-to") {
-      const char* to = query != nullptr
-                           ? static_cast<const char*>(g_hash_table_lookup(query, "url"))
-                           : nullptr;
+      const char* to =
+          query != nullptr ? static_cast<const char*>(g_hash_table_lookup(query, "url")) : nullptr;
       soup_server_message_set_redirect(msg, 302, to != nullptr ? to : "/");
     } else if (p == "/cookies") {
       soup_message_headers_append(out, "Set-Cookie", "plain=1; Path=/");
@@ -210,8 +213,9 @@ TestServer* TestServer::instance = nullptr;
 
 class RawServer {
  public:
-  explicit RawServer(std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"
-                                         "Connection: close\r\n\r\nok",
+  explicit RawServer(std::string reply =
+                         "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"
+                         "Connection: close\r\n\r\nok",
                      std::chrono::milliseconds wait = 3s)
       : reply_(std::move(reply)), wait_(wait) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -287,7 +291,8 @@ class RawServer {
       if (end != std::string::npos && need == std::string::npos) {
         need = end + 4;
         auto cl = out.find("Content-Length: ");
-        if (cl != std::string::npos && cl < end) need += std::strtoul(out.c_str() + cl + 16, nullptr, 10);
+        if (cl != std::string::npos && cl < end)
+          need += std::strtoul(out.c_str() + cl + 16, nullptr, 10);
       }
       if (need != std::string::npos && out.size() >= need) break;
       pollfd p{c, POLLIN, 0};
@@ -361,15 +366,14 @@ Response Exchange(int port, const char* verb, const char* object, const char* he
                   const std::string& body = {}, std::uint32_t flags = inet::kFlagReload,
                   const char* proxy = nullptr, const char* host = "127.0.0.1") {
   Response r;
-  inet::Handle net = inet::InternetOpenA(kAgent, proxy != nullptr ? inet::kOpenTypeProxy
-                                                                  : inet::kOpenTypeDirect,
-                                         proxy, "", 0);
+  inet::Handle net = inet::InternetOpenA(
+      kAgent, proxy != nullptr ? inet::kOpenTypeProxy : inet::kOpenTypeDirect, proxy, "", 0);
   EXPECT_NE(net, 0u);
   inet::Handle con = inet::InternetConnectA(net, host, static_cast<std::uint32_t>(port), "", "",
                                             inet::kServiceHttp, 0, 0);
   EXPECT_NE(con, 0u);
-  inet::Handle req = inet::HttpOpenRequestA(con, verb, object, "HTTP/1.1", nullptr, nullptr,
-                                            flags, 0);
+  inet::Handle req =
+      inet::HttpOpenRequestA(con, verb, object, "HTTP/1.1", nullptr, nullptr, flags, 0);
   EXPECT_NE(req, 0u);
   r.sent = inet::HttpSendRequestA(req, headers, headers != nullptr ? 0xFFFFFFFFu : 0,
                                   body.empty() ? nullptr : body.data(),
@@ -417,9 +421,9 @@ void ClearStore() {
 TEST(InetHandles, OpenConnectRequestCloseGiveHandlesAndOnes) {
   inet::Handle net = inet::InternetOpenA(kAgent, inet::kOpenTypeDirect, "", "", 0);
   ASSERT_NE(net, 0u);
-  inet::Handle con = inet::InternetConnectA(net, "127.0.0.1",
-                                            static_cast<std::uint32_t>(TestServer::Port()), "",
-                                            "", inet::kServiceHttp, 0, 0);
+  inet::Handle con =
+      inet::InternetConnectA(net, "127.0.0.1", static_cast<std::uint32_t>(TestServer::Port()), "",
+                             "", inet::kServiceHttp, 0, 0);
   ASSERT_NE(con, 0u);
   inet::Handle req = inet::HttpOpenRequestA(con, nullptr, "/hello", "HTTP/1.1", nullptr, nullptr,
                                             inet::kFlagReload, 0);
@@ -442,8 +446,8 @@ TEST(InetHandles, WrongOrMissingHandlesAndArgumentsFail) {
   EXPECT_EQ(inet::InternetOpenA(kAgent, 2, nullptr, nullptr, 0), 0u);
   EXPECT_EQ(inet::InternetOpenA(kAgent, inet::kOpenTypeProxy, nullptr, nullptr, 0), 0u);
   EXPECT_EQ(inet::InternetOpenA(kAgent, inet::kOpenTypeProxy, "", "", 0), 0u);
-  for (std::uint32_t type : {inet::kOpenTypePreconfig, inet::kOpenTypeDirect,
-                             inet::kOpenTypePreconfigNoAutoproxy}) {
+  for (std::uint32_t type :
+       {inet::kOpenTypePreconfig, inet::kOpenTypeDirect, inet::kOpenTypePreconfigNoAutoproxy}) {
     inet::Handle h = inet::InternetOpenA(nullptr, type, nullptr, nullptr, 0);
     EXPECT_NE(h, 0u) << type;
     inet::InternetCloseHandle(h);
@@ -677,8 +681,8 @@ TEST(InetSession, RedirectsAreFollowed) {
   Response r = OpenUrl(TestServer::Url("/redirect"), inet::kFlagNoCacheWrite);
   EXPECT_EQ(r.body, "hello world");
   EXPECT_EQ(r.raw.substr(0, 17), "HTTP/1.1 200 OK\r\n");
-  Response e = Exchange(TestServer::Port(), "GET", "/redirect", nullptr, {},
-                        inet::kFlagNoCacheWrite);
+  Response e =
+      Exchange(TestServer::Port(), "GET", "/redirect", nullptr, {}, inet::kFlagNoCacheWrite);
   EXPECT_EQ(e.body, "hello world");
 }
 
@@ -686,9 +690,9 @@ TEST(InetSession, KeepAliveConnectionServesLaterInternetHandles) {
   OpenUrl(TestServer::Url("/hello"), inet::kFlagNoCacheWrite);  // warm up
   TestServer::ResetConnections();
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(Exchange(TestServer::Port(), "GET", "/hello", nullptr, {},
-                       inet::kFlagNoCacheWrite).body,
-              "hello world");
+    EXPECT_EQ(
+        Exchange(TestServer::Port(), "GET", "/hello", nullptr, {}, inet::kFlagNoCacheWrite).body,
+        "hello world");
   }
   EXPECT_EQ(TestServer::ConnectionCount(), 1u);
 }
@@ -706,7 +710,8 @@ TEST(InetRequestLine, ForbiddenBytesAreEncodedOthersGoAsTheyStand) {
       {"/a b", "/a%20b"},
       {"/a\rb", "/a%0Db"},
       {"/a\nb", "/a%0Ab"},
-      {"/a\r\nX-Injected: 1\r\n\r\nGET /two HTTP/1.1", "/a%0D%0AX-Injected:%201%0D%0A%0D%0AGET%20/two%20HTTP/1.1"},
+      {"/a\r\nX-Injected: 1\r\n\r\nGET /two HTTP/1.1",
+       "/a%0D%0AX-Injected:%201%0D%0A%0D%0AGET%20/two%20HTTP/1.1"},
       {"/\"<>\\^`{|}", "/%22%3C%3E%5C%5E%60%7B%7C%7D"},
       {std::string("/\x01\x7f\x80\xff\t", 6), "/%01%7F%80%FF%09"},
       {"/\xb6\xd2\xbb\xbb", "/%B6%D2%BB%BB"},  // GBK bytes
@@ -744,14 +749,14 @@ TEST(InetRequestLine, HostAndPortCannotCarryAnythingElse) {
     EXPECT_EQ(inet::InternetConnectA(net, host, 80, "", "", inet::kServiceHttp, 0, 0), 0u) << host;
   }
   EXPECT_EQ(inet::InternetConnectA(net, "127.0.0.1", 65536, "", "", inet::kServiceHttp, 0, 0), 0u);
-  for (std::string url : {"http://127.0.0.1\r\nX-Injected: 1/", "http://127.0.0.1:99999/",
-                          "http://127.0.0.1:8x/", "ftp://127.0.0.1/", "http://a b/",
-                          "127.0.0.1/"}) {
+  for (std::string url :
+       {"http://127.0.0.1\r\nX-Injected: 1/", "http://127.0.0.1:99999/", "http://127.0.0.1:8x/",
+        "ftp://127.0.0.1/", "http://a b/", "127.0.0.1/"}) {
     EXPECT_EQ(inet::InternetOpenUrlA(net, url.c_str(), nullptr, 0, 0, 0), 0u) << url;
   }
   inet::Handle con = inet::InternetConnectA(net, "127.0.0.1", 80, "", "", inet::kServiceHttp, 0, 0);
-  EXPECT_EQ(inet::HttpOpenRequestA(con, "GET /x HTTP/1.1\r\n", "/", nullptr, nullptr, nullptr, 0, 0),
-            0u);
+  EXPECT_EQ(
+      inet::HttpOpenRequestA(con, "GET /x HTTP/1.1\r\n", "/", nullptr, nullptr, nullptr, 0, 0), 0u);
   inet::InternetCloseHandle(net);
 }
 
@@ -764,9 +769,9 @@ TEST(InetTls, HttpsGoesThroughTlsAndAnUntrustedCertificateIsRefused) {
   fs::create_directories(dir);
   std::string cert = dir + "/cert.pem";
   std::string key = dir + "/key.pem";
-  const char* argv[] = {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
-                        "/CN=127.0.0.1", "-days", "1", "-keyout", key.c_str(), "-out",
-                        cert.c_str(), nullptr};
+  const char* argv[] = {"openssl", "req",       "-x509",         "-newkey",    "rsa:2048",
+                        "-nodes",  "-subj",     "/CN=127.0.0.1", "-days",      "1",
+                        "-keyout", key.c_str(), "-out",          cert.c_str(), nullptr};
   gint status = -1;
   if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
                     static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
@@ -776,7 +781,8 @@ TEST(InetTls, HttpsGoesThroughTlsAndAnUntrustedCertificateIsRefused) {
     fs::remove_all(dir);
     GTEST_SKIP() << "openssl cannot make a test certificate";
   }
-  GTlsCertificate* certificate = g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr);
+  GTlsCertificate* certificate =
+      g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr);
   ASSERT_NE(certificate, nullptr);
 
   std::atomic<int> port{0};
@@ -809,17 +815,21 @@ TEST(InetTls, HttpsGoesThroughTlsAndAnUntrustedCertificateIsRefused) {
   EXPECT_FALSE(r.sent) << "a self-signed certificate must not be accepted";
   // What an https URL puts on the wire first: a TLS handshake record, not a request line.
   RawServer raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 300ms);
-  EXPECT_FALSE(OpenUrl("https://127.0.0.1:" + std::to_string(raw.Port()) + "/x",
-                       inet::kFlagNoCacheWrite).sent);
+  EXPECT_FALSE(
+      OpenUrl("https://127.0.0.1:" + std::to_string(raw.Port()) + "/x", inet::kFlagNoCacheWrite)
+          .sent);
   auto got = raw.Received();
   ASSERT_FALSE(got.empty());
   ASSERT_GE(got[0].size(), 2u);
   EXPECT_EQ(got[0][0], '\x16');
   EXPECT_EQ(got[0][1], '\x03');
-  g_main_context_invoke(context, [](gpointer l) -> gboolean {
-    g_main_loop_quit(static_cast<GMainLoop*>(l));
-    return G_SOURCE_REMOVE;
-  }, loop);
+  g_main_context_invoke(
+      context,
+      [](gpointer l) -> gboolean {
+        g_main_loop_quit(static_cast<GMainLoop*>(l));
+        return G_SOURCE_REMOVE;
+      },
+      loop);
   server.join();
   g_main_loop_unref(loop);
   g_main_context_unref(context);
@@ -840,12 +850,13 @@ TEST(InetProxy, ProxyListSendsAbsoluteFormThroughTheProxy) {
   }
   auto got = proxy.Received();
   ASSERT_EQ(got.size(), 2u);
-  std::string line = "GET http://127.0.0.1:" + std::to_string(TestServer::Port()) +
-                     "/hello?a=1 HTTP/1.1";
+  std::string line =
+      "GET http://127.0.0.1:" + std::to_string(TestServer::Port()) + "/hello?a=1 HTTP/1.1";
   for (const auto& req : got) EXPECT_EQ(req.substr(0, req.find("\r\n")), line);
   // A direct handle does not go there.
-  EXPECT_EQ(Exchange(TestServer::Port(), "GET", "/hello", nullptr, {}, inet::kFlagNoCacheWrite).body,
-            "hello world");
+  EXPECT_EQ(
+      Exchange(TestServer::Port(), "GET", "/hello", nullptr, {}, inet::kFlagNoCacheWrite).body,
+      "hello world");
   EXPECT_EQ(proxy.Received().size(), 2u);
 }
 
@@ -865,7 +876,8 @@ TEST(InetProxy, ThroughTinyproxy) {
   fs::create_directories(dir);
   std::string conf = dir + "/tinyproxy.conf";
   FILE* f = std::fopen(conf.c_str(), "w");
-  std::fprintf(f, "Port %d\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 10\n"
+  std::fprintf(f,
+               "Port %d\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 10\n"
                "LogLevel Error\nPidFile \"%s/pid\"\nLogFile \"%s/log\"\n",
                port, dir.c_str(), dir.c_str());
   std::fclose(f);
@@ -899,7 +911,10 @@ TEST(InetConnected, StateFollowsTheMonitorAndProxyFlagTheEnvironment) {
   g_setenv("http_proxy", "http://127.0.0.1:3128", TRUE);
   inet::InternetGetConnectedState(&flags, 0);
   EXPECT_NE(flags & inet::kConnectionProxy, 0u);
-  if (old.empty()) g_unsetenv("http_proxy"); else g_setenv("http_proxy", old.c_str(), TRUE);
+  if (old.empty())
+    g_unsetenv("http_proxy");
+  else
+    g_setenv("http_proxy", old.c_str(), TRUE);
 }
 
 // ---- The cookie store ----
@@ -932,7 +947,8 @@ TEST_F(InetCookies, SetThenGetAndTheNamedForm) {
   EXPECT_EQ(GetCookie("http://www.srv/"), "sid=abc");
   EXPECT_EQ(GetCookie("http://srv/"), "<none>");
   // Values keep their bytes (GBK here), and blanks and tabs around a pair are not part of it.
-  EXPECT_EQ(inet::InternetSetCookieA("http://c.example/", nullptr, " \tnick\t= \xd5\xc5\xc8\xfd\t; path=/"),
+  EXPECT_EQ(inet::InternetSetCookieA("http://c.example/", nullptr,
+                                     " \tnick\t= \xd5\xc5\xc8\xfd\t; path=/"),
             1u);
   EXPECT_EQ(GetCookie("http://c.example/"), "nick=\xd5\xc5\xc8\xfd");
 }
@@ -983,14 +999,14 @@ TEST_F(InetCookies, PastExpiryDeletesAndTheShortDateFormIsUnderstood) {
   ASSERT_EQ(inet::InternetSetCookieA(url, "keep", "1; expires=Thu, 1-Jan-2037 1:1:1 GMT; path=/"),
             1u);
   EXPECT_EQ(GetCookie(url), "sid=abc; keep=1");
-  EXPECT_EQ(inet::InternetSetCookieA(url, "sid",
-                                     "delete; expires=Fri, 1-Jan-1999 1:1:1 GMT; path=/"),
-            1u);
+  EXPECT_EQ(
+      inet::InternetSetCookieA(url, "sid", "delete; expires=Fri, 1-Jan-1999 1:1:1 GMT; path=/"),
+      1u);
   EXPECT_EQ(GetCookie(url), "keep=1");
   // Deleting what is not there is no failure.
-  EXPECT_EQ(inet::InternetSetCookieA(url, "gone",
-                                     "delete; expires=Fri, 1-Jan-1999 1:1:1 GMT; path=/"),
-            1u);
+  EXPECT_EQ(
+      inet::InternetSetCookieA(url, "gone", "delete; expires=Fri, 1-Jan-1999 1:1:1 GMT; path=/"),
+      1u);
   // The expiry was read as 2037-01-01 01:01:01 UTC: the cookie file says so.
   ASSERT_TRUE(inet::FlushCookieFiles());
   std::string file = tessaro::platform::CookiesFolder() + "/www.srv.example.txt";
@@ -1020,8 +1036,8 @@ TEST_F(InetCookies, ResponseCookiesHttpOnlyAndSameSiteTravelAndShow) {
 TEST_F(InetCookies, StrictCookiesOfTheTargetTravelAfterARedirectFromAnotherSite) {
   std::string target = TestServer::Url("/hello");
   ASSERT_EQ(inet::InternetSetCookieA(target.c_str(), nullptr, "strict=1; SameSite=Strict"), 1u);
-  std::string from = "http://localhost:" + std::to_string(TestServer::Port()) +
-                     "/redirect-to?url=" + target;
+  std::string from =
+      "http://localhost:" + std::to_string(TestServer::Port()) + "/redirect-to?url=" + target;
   Response r = OpenUrl(from, inet::kFlagNoCacheWrite);
   EXPECT_EQ(r.body, "hello world");
   EXPECT_EQ(TestServer::Last().Header("Cookie"), "strict=1");
@@ -1031,10 +1047,13 @@ TEST_F(InetCookies, AFolderThatCannotBeWrittenIsReportedAndNothingIsLost) {
   std::string folder = tessaro::platform::CookiesFolder();
   fs::create_directories(folder);
   fs::rename(folder, folder + ".away");
-  { std::FILE* f = std::fopen(folder.c_str(), "w"); std::fclose(f); }  // a file in its place
-  EXPECT_EQ(inet::InternetSetCookieA("http://fail.example/", "k",
-                                     "v; expires=Thu, 1-Jan-2037 1:1:1 GMT"),
-            1u);
+  {
+    std::FILE* f = std::fopen(folder.c_str(), "w");
+    std::fclose(f);
+  }  // a file in its place
+  EXPECT_EQ(
+      inet::InternetSetCookieA("http://fail.example/", "k", "v; expires=Thu, 1-Jan-2037 1:1:1 GMT"),
+      1u);
   EXPECT_FALSE(inet::FlushCookieFiles());
   fs::remove(folder);
   fs::rename(folder + ".away", folder);
@@ -1100,9 +1119,10 @@ TEST_F(InetCookies, PersistentCookiesAreSeenByALaterProcess) {
                                      "here; expires=Thu, 1-Jan-2037 1:1:1 GMT; path=/"),
             1u);
   ASSERT_EQ(inet::InternetSetCookieA("http://persist.example/", "only", "session; path=/"), 1u);
-  ASSERT_EQ(inet::InternetSetCookieA("http://persist.example/hidden", "h",
-                                     "1; expires=Thu, 1-Jan-2037 1:1:1 GMT; HttpOnly; path=/hidden"),
-            1u);
+  ASSERT_EQ(
+      inet::InternetSetCookieA("http://persist.example/hidden", "h",
+                               "1; expires=Thu, 1-Jan-2037 1:1:1 GMT; HttpOnly; path=/hidden"),
+      1u);
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   ASSERT_GT(n, 0);
@@ -1170,12 +1190,14 @@ TEST(InetCache, BodiesAreStoredUnlessTheFlagSaysNo) {
   EXPECT_EQ(CacheFiles().size(), before.size() + 2);
 }
 
-
 TEST(InetCache, ACacheThatCannotBeWrittenNeverFailsTheRequest) {
   std::string root = tessaro::platform::InternetCacheFolder() + "Content.IE5";
   fs::create_directories(root);
   fs::rename(root, root + ".away");
-  { std::FILE* f = std::fopen(root.c_str(), "w"); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen(root.c_str(), "w");
+    std::fclose(f);
+  }
   Response r = OpenUrl(TestServer::Url("/files/blocked.bin?n=700"), 0);
   fs::remove(root);
   fs::rename(root + ".away", root);
@@ -1293,7 +1315,8 @@ TEST(InetHttpState, ParserCasesThroughSetCookieAndGetCookie) {
     std::string lower = c.name;
     for (char& ch : lower) ch = g_ascii_tolower(ch);
     std::string from = "http://home.example.org:8888/cookie-parser?" + lower;
-    for (const auto& line : c.received) inet::InternetSetCookieA(from.c_str(), nullptr, line.c_str());
+    for (const auto& line : c.received)
+      inet::InternetSetCookieA(from.c_str(), nullptr, line.c_str());
     std::string got = GetCookie(c.sentTo);
     if (got == "<none>") got.clear();
     auto known = KnownDifferences().find(c.name);
