@@ -1,4 +1,4 @@
-// The response cache: bodies of GET responses, written as they are read, into a few
+// The response cache: bodies of GET responses, stored once complete, into a few
 // randomly named direct subfolders of "Content.IE5/" under the cache root, one file per
 // response named after the URL's last segment with a "[n]" counter, as the browser keeps
 // its cache. The cache never answers a request; a failure to write it never fails one.
@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/inet_internal.h"
@@ -117,13 +121,10 @@ bool Cacheable(SoupMessage* msg) {
   return control == nullptr || std::strstr(control, "no-store") == nullptr;
 }
 
-}  // namespace
 
-CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
-  if (!Cacheable(msg)) return nullptr;
-  std::string base;
-  std::string ext;
-  FileNameParts(soup_message_get_uri(msg), base, ext);
+// Creates a new cache file for the name, with the next free "[n]" counter, in one of the
+// subfolders; -1 when none can be made.
+int CreateCacheFile(const std::string& base, const std::string& ext, std::string& path) {
   Layout& l = TheLayout();
   std::lock_guard lock(l.mutex);
   for (int pass = 0; pass < 2; ++pass) {
@@ -138,44 +139,154 @@ CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
     }
     unsigned& next = known->second;
     for (int tries = 0; tries < 10000; ++tries) {
-      std::string path = dir + base + "[" + std::to_string(++next) + "]" + ext;
+      path = dir + base + "[" + std::to_string(++next) + "]" + ext;
       int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) return new CacheEntry(path, fd);
+      if (fd >= 0) return fd;
       if (errno != EEXIST) break;  // the folder went away, or cannot be written
     }
   }
   Fail("cannot create a cache file under " + l.root + " for " + base + ext + ": " +
            g_strerror(errno),
        nullptr, Severity::kStorage);
-  return nullptr;
+  return -1;
 }
 
-void CacheEntry::Write(const void* data, std::size_t length) {
-  const char* p = static_cast<const char*>(data);
-  while (fd_ >= 0 && length > 0) {
-    ssize_t n = write(fd_, p, length);
+bool WriteAll(int fd, const char* p, std::size_t length, const std::string& path) {
+  while (length > 0) {
+    ssize_t n = write(fd, p, length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      Fail("cannot write the cache file " + path_ + ": " + g_strerror(errno), nullptr,
+      Fail("cannot write the cache file " + path + ": " + g_strerror(errno), nullptr,
            Severity::kStorage);
-      Finish(false);
-      return;
+      return false;
     }
     p += n;
     length -= static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+// Bodies up to this size wait in memory for the cache's thread.
+constexpr std::size_t kBufferedBody = 1u << 20;
+
+// The cache's thread: writes completed bodies, in order, off the requests' path. It is
+// drained before the process exits.
+class CacheWriter {
+ public:
+  static CacheWriter& Get() {
+    static CacheWriter* writer = [] {
+      auto* w = new CacheWriter;
+      std::atexit([] { Get().Stop(); });
+      return w;
+    }();
+    return *writer;
+  }
+
+  void Enqueue(std::string base, std::string ext, std::string body) {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return;
+    jobs_.push_back({std::move(base), std::move(ext), std::move(body)});
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    wake_.notify_one();
+  }
+
+  void Flush() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+  }
+
+ private:
+  struct Job {
+    std::string base, ext, body;
+  };
+
+  void Stop() {
+    std::unique_lock lock(mutex_);
+    stopped_ = true;
+    wake_.notify_one();
+    lock.unlock();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [this] { return stopped_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;  // stopped, and everything written
+      Job job = std::move(jobs_.front());
+      jobs_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      std::string path;
+      const int fd = CreateCacheFile(job.base, job.ext, path);
+      if (fd >= 0) {
+        const bool written = WriteAll(fd, job.body.data(), job.body.size(), path);
+        if (close(fd) != 0 || !written) g_remove(path.c_str());
+      }
+      lock.lock();
+      busy_ = false;
+      if (jobs_.empty()) idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, idle_;
+  std::deque<Job> jobs_;
+  std::thread thread_;
+  bool busy_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+CacheEntry* CacheEntry::Begin(SoupMessage* msg) {
+  if (!Cacheable(msg)) return nullptr;
+  std::string base;
+  std::string ext;
+  FileNameParts(soup_message_get_uri(msg), base, ext);
+  return new CacheEntry(std::move(base), std::move(ext));
+}
+
+void CacheEntry::Write(const void* data, std::size_t length) {
+  if (done_) return;
+  const char* p = static_cast<const char*>(data);
+  if (fd_ < 0 && body_.size() + length <= kBufferedBody) {
+    body_.append(p, length);
+    return;
+  }
+  if (fd_ < 0) {  // grown large: from here on it streams to its file
+    fd_ = CreateCacheFile(base_, ext_, path_);
+    if (fd_ < 0) {
+      done_ = true;
+      body_.clear();
+      return;
+    }
+    std::string buffered = std::move(body_);
+    body_.clear();
+    WriteToFile(buffered.data(), buffered.size());
+  }
+  WriteToFile(p, length);
+}
+
+void CacheEntry::WriteToFile(const char* data, std::size_t length) {
+  if (fd_ >= 0 && !WriteAll(fd_, data, length, path_)) Finish(false);
 }
 
 void CacheEntry::Finish(bool complete) {
-  if (fd_ < 0) return;
-  bool closed = close(fd_) == 0;
-  fd_ = -1;
-  // A body cut short is no copy of the response: it must not be mistaken for one.
-  if (!complete || !closed) g_remove(path_.c_str());
+  if (done_) return;
+  done_ = true;
+  if (fd_ >= 0) {
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    // A body cut short is no copy of the response: it must not be mistaken for one.
+    if (!complete || !closed) g_remove(path_.c_str());
+    return;
+  }
+  if (complete) CacheWriter::Get().Enqueue(std::move(base_), std::move(ext_), std::move(body_));
 }
 
-CacheEntry::~CacheEntry() {
-  Finish(false);
-}
+CacheEntry::~CacheEntry() { Finish(false); }
+
+void FlushCacheWrites() { CacheWriter::Get().Flush(); }
 
 }  // namespace tessaro::inet::detail

@@ -82,20 +82,29 @@ void FlushCookieFilesIfDirty();
 // Ends the browser session: every cookie without an expiry leaves the store.
 void EndBrowserSession();
 
-// The response cache (inet_cache.cpp): one entry being written, body as it is read.
+// The response cache (inet_cache.cpp): one entry being written, body as it is read. A
+// small body is kept in memory and written by the cache's own thread once it is complete,
+// so storing it costs the request nothing; a large one goes to its file as it is read.
 class CacheEntry {
  public:
   // Starts an entry for the URL of the message when its response may be stored.
   static CacheEntry* Begin(SoupMessage* msg);
   void Write(const void* data, std::size_t length);
-  // Keeps the file when the body was complete, removes it otherwise.
+  // Keeps the body when it was complete, drops it (and any file begun) otherwise.
   void Finish(bool complete);
   ~CacheEntry();
 
  private:
-  explicit CacheEntry(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  CacheEntry(std::string base, std::string ext) : base_(std::move(base)), ext_(std::move(ext)) {}
+  void WriteToFile(const char* data, std::size_t length);
+  std::string base_, ext_;
+  std::string body_;  // buffered until complete, or until it grows large
   std::string path_;
   int fd_ = -1;
+  bool done_ = false;
 };
+
+// Waits until every completed body handed to the cache's thread is in its file.
+void FlushCacheWrites();
 
 }  // namespace tessaro::inet::detail

@@ -26,6 +26,7 @@
 #include <json-glib/json-glib.h>
 
 #include "platform/inet.h"
+#include "platform/linux/inet_internal.h"
 #include "platform/linux/inet_store.h"
 #include "platform/sys.h"
 
@@ -1143,6 +1144,7 @@ TEST_F(InetCookies, PersistentCookiesAreSeenByALaterProcess) {
 // ---- The response cache ----
 
 std::vector<fs::path> CacheFiles() {
+  tessaro::inet::detail::FlushCacheWrites();
   std::vector<fs::path> files;
   fs::path root = tessaro::platform::InternetCacheFolder() + "Content.IE5";
   if (!fs::exists(root)) return files;
@@ -1179,6 +1181,10 @@ TEST(InetCache, BodiesAreStoredUnlessTheFlagSaysNo) {
   Exchange(TestServer::Port(), "GET", "/files/other.bin", nullptr, {},
            inet::kFlagReload | inet::kFlagNoCacheWrite);
   EXPECT_EQ(CacheFiles().size(), before.size() + 2);
+  // A large body streams to its file as it is read, and is complete there.
+  Response big = OpenUrl(TestServer::Url("/files/big.bin?n=3000000"), 0);
+  ASSERT_EQ(big.body.size(), 3000000u);
+  EXPECT_EQ(CacheFiles().size(), before.size() + 3);
   // A body cut short leaves no file behind.
   inet::Handle net = inet::InternetOpenA(kAgent, inet::kOpenTypeDirect, nullptr, nullptr, 0);
   inet::Handle req = inet::InternetOpenUrlA(net, TestServer::Url("/files/cut.bin?n=5000").c_str(),
@@ -1187,7 +1193,14 @@ TEST(InetCache, BodiesAreStoredUnlessTheFlagSaysNo) {
   std::uint32_t got = 0;
   inet::InternetReadFile(req, buf, sizeof buf, &got);
   inet::InternetCloseHandle(net);
-  EXPECT_EQ(CacheFiles().size(), before.size() + 2);
+  EXPECT_EQ(CacheFiles().size(), before.size() + 3);
+  inet::Handle net2 = inet::InternetOpenA(kAgent, inet::kOpenTypeDirect, nullptr, nullptr, 0);
+  inet::Handle bigCut = inet::InternetOpenUrlA(
+      net2, TestServer::Url("/files/bigcut.bin?n=3000000").c_str(), nullptr, 0, 0, 0);
+  std::vector<char> chunk(1 << 20);
+  for (int i = 0; i < 2; ++i) inet::InternetReadFile(bigCut, chunk.data(), 1 << 20, &got);
+  inet::InternetCloseHandle(net2);
+  EXPECT_EQ(CacheFiles().size(), before.size() + 3);
 }
 
 TEST(InetCache, ACacheThatCannotBeWrittenNeverFailsTheRequest) {
@@ -1199,6 +1212,7 @@ TEST(InetCache, ACacheThatCannotBeWrittenNeverFailsTheRequest) {
     std::fclose(f);
   }
   Response r = OpenUrl(TestServer::Url("/files/blocked.bin?n=700"), 0);
+  tessaro::inet::detail::FlushCacheWrites();  // the store was tried while blocked
   fs::remove(root);
   fs::rename(root + ".away", root);
   EXPECT_TRUE(r.sent);
