@@ -105,6 +105,8 @@ void DeleteCookieFiles(HTTP类& /*self*/, const TextValue& filter) {
     EndFindFile(search);
   }
   ClearComObject(fileSystem);
+  // The cookies of the deleted files go with them, or the next change would save them again.
+  inet::ForgetCookiesWithoutFiles();
 }
 
 void ClearCache(HTTP类& self) {

@@ -127,4 +127,9 @@ std::uint32_t InternetGetCookieA(const char* url, const char* cookieName, char* 
 std::uint32_t InternetSetOptionA(Handle h, std::uint32_t option, const void* buffer,
                                  std::uint32_t bufferLength);
 
+// Beyond WinInet: after cookie files were deleted from the Cookies folder, the persistent
+// cookies they held leave the store too (and the embedded browser with it), so the next
+// change does not write them back. Cookies whose file has not been written yet stay.
+void ForgetCookiesWithoutFiles();
+
 }  // namespace tessaro::inet

@@ -416,6 +416,26 @@ void FlushCookieFilesIfDirty() {
 }
 }  // namespace detail
 
+void ForgetCookiesWithoutFiles() {
+  Store& s = TheStore();
+  std::set<std::string> unsaved;
+  {
+    std::lock_guard lock(s.dirtyMutex);
+    unsaved = s.dirtyHosts;
+  }
+  GSList* all = soup_cookie_jar_all_cookies(s.jar);
+  for (GSList* l = all; l != nullptr; l = l->next) {
+    auto* c = static_cast<SoupCookie*>(l->data);
+    if (!IsPersistent(c)) continue;
+    const std::string key = HostKey(soup_cookie_get_domain(c));
+    if (unsaved.count(key) != 0) continue;
+    const std::string path = s.folder + key + ".txt";
+    if (!g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) soup_cookie_jar_delete_cookie(s.jar, c);
+  }
+  soup_cookies_free(all);
+  Flush(s);
+}
+
 std::uint32_t InternetSetCookieA(const char* url, const char* cookieName, const char* cookieData) {
   if (url == nullptr || cookieData == nullptr) return 0;
   std::unique_ptr<GUri, GUriUnref> uri(detail::ParseHttpUrl(url));
