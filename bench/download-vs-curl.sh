@@ -76,6 +76,8 @@ url="http://127.0.0.1:$port/file.bin"
 timed() {
   local out=$1; shift
   rm -f "$out" "$out.tmp"
+  # Earlier copies' dirty pages are written out first, so no client pays for another's.
+  sync
   local t0 t1
   t0=$(date +%s.%N)
   "$@" >/dev/null 2>&1
@@ -85,11 +87,22 @@ timed() {
   echo "$t1 - $t0" | bc -l
 }
 
+run_one() {
+  case $1 in
+    tessaro) timed "$work/out/t.bin" "$bin" download "$url" "$work/out/t.bin" ;;
+    curl) timed "$work/out/c.bin" curl -s -o "$work/out/c.bin" "$url" ;;
+    wget) timed "$work/out/w.bin" wget -q -O "$work/out/w.bin" "$url" ;;
+  esac
+}
+
+# Each round starts with another client, so none always runs first or last.
 declare -A times
-for _ in $(seq "$runs"); do
-  times[tessaro]+="$(timed "$work/out/t.bin" "$bin" download "$url" "$work/out/t.bin") "
-  times[curl]+="$(timed "$work/out/c.bin" curl -s -o "$work/out/c.bin" "$url") "
-  times[wget]+="$(timed "$work/out/w.bin" wget -q -O "$work/out/w.bin" "$url") "
+clients=(tessaro curl wget)
+for r in $(seq "$runs"); do
+  for k in 0 1 2; do
+    c=${clients[$(((r + k) % 3))]}
+    times[$c]+="$(run_one "$c") "
+  done
 done
 
 mibs() { echo "scale=1; $bytes / 1048576 / $1" | bc -l; }
