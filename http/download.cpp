@@ -417,7 +417,8 @@ class Transfer {
     CloseAll();
     bool placed = std::rename(partial_.c_str(), job_.target.c_str()) == 0;
     if (!placed && CopyFileTo(partial_, job_.target)) {
-      // Another file system: the copy is in place; a partial file left over is harmless.
+      // The rename was refused (the target on another file system, for one): the copy is
+      // in place, and a partial file left over is harmless.
       RemoveFile(partial_);
       placed = true;
     }
