@@ -61,7 +61,9 @@ void CopyCookies(const TextValue& rawHeaders, const TextValue& host) {
       std::int32_t p = FindText(cookie, "=");
       TextValue name = TextLeft(cookie, p - 1);
       TextValue data = TextRight(cookie, TextLength(cookie) - p);
-      inet::InternetSetCookieA(TextArg(cookieUrl), TextArg(name), TextArg(data));
+      // An empty value ("id=") is a value: passed as none it would be refused and the
+      // store would keep sending the old one.
+      inet::InternetSetCookieA(TextArg(cookieUrl), TextArg(name), data.c_str());
     }
     ProcessEvents();
   }

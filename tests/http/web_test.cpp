@@ -315,6 +315,7 @@ TEST_F(WebAccessTest, ResponseCookiesAreCopiedInHeaderOrderForTheHost) {
       {"c=order%3D1&c=order%3D2", "order", "2"},      // the later line wins
       {"c=attr%3D42%3B%20path%3D%2F", "attr", "42"},  // attributes go with the data
       {"c=plain%3Dv1&c=other%3Dv2", "other", "v2"},
+      {"c=emptied%3Dold&c=emptied%3D", "emptied", ""},  // an empty value replaces the old one
       // A header block that does not fit the 1024-byte buffer copies nothing, but the body
       // still comes back.
       {"c=fits%3D1&pad=600", "fits", "1"},
