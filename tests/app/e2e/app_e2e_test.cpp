@@ -292,7 +292,7 @@ class SlowExchange {
 };
 
 TEST_F(AppTest, ClosingDuringARunEndsAfterTheRequestInFlight) {
-  SlowExchange slow(1500);
+  SlowExchange slow(3000);
   ASSERT_NE(slow.Port(), 0u);
   WriteBytes(folder_ + "/Quorvel", "C1\r\nC2\r\nC3\r\nC4\r\nC5\r\n");
   AppProcess app;

@@ -1,5 +1,7 @@
 #include "app/e2e/desktop.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <glib.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,7 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
+#include <regex>
 #include <thread>
 
 #include "support/process.h"
@@ -110,15 +112,71 @@ std::string Xdo(const std::vector<std::string>& args, int* status) {
   return RunCapture(argv, status);
 }
 
+namespace {
+
+// Windows come and go while the program runs (menus, the browser's own), so a window may
+// vanish between listing and asking: such errors are ignored.
+int IgnoreXErrors(::Display*, XErrorEvent*) { return 0; }
+
+::Display* XConnection() {
+  static ::Display* display = [] {
+    XSetErrorHandler(IgnoreXErrors);
+    return XOpenDisplay(nullptr);
+  }();
+  return display;
+}
+
+std::string Utf8Property(::Display* d, Window w, const char* name) {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string value;
+  if (XGetWindowProperty(d, w, XInternAtom(d, name, False), 0, 4096, False,
+                         XInternAtom(d, "UTF8_STRING", False), &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    value.assign(reinterpret_cast<char*>(data), count);
+    XFree(data);
+  }
+  return value;
+}
+
+}  // namespace
+
+// The window manager's list of client windows, each with its title.
 std::vector<std::string> FindWindows(const std::string& titleRegex) {
-  std::istringstream lines(Xdo({"search", "--onlyvisible", "--name", titleRegex}));
   std::vector<std::string> ids;
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty()) ids.push_back(line);
+  ::Display* d = XConnection();
+  if (d == nullptr) return ids;
+  const std::regex pattern(titleRegex);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST", False), 0,
+                         4096, False, XA_WINDOW, &type, &format, &count, &after,
+                         &data) != Success ||
+      data == nullptr)
+    return ids;
+  const auto* windows = reinterpret_cast<const unsigned long*>(data);
+  for (unsigned long i = 0; i < count; ++i) {
+    const Window w = windows[i];
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(d, w, &attributes) == 0 || attributes.map_state != IsViewable)
+      continue;
+    if (std::regex_search(Utf8Property(d, w, "_NET_WM_NAME"), pattern))
+      ids.push_back(std::to_string(w));
+  }
+  XFree(data);
   return ids;
 }
 
-std::string WindowTitle(const std::string& window) { return Xdo({"getwindowname", window}); }
+std::string WindowTitle(const std::string& window) {
+  ::Display* d = XConnection();
+  if (d == nullptr) return "";
+  return Utf8Property(d, static_cast<Window>(std::stoul(window)), "_NET_WM_NAME");
+}
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -142,8 +200,8 @@ void TypeText(const std::string& window, const std::string& text) {
 }
 
 void ClickAt(const std::string& window, int x, int y) {
-  Xdo({"mousemove", "--window", window, "--sync", std::to_string(x), std::to_string(y)});
-  Xdo({"click", "1"});
+  // No --sync: it waits for the pointer to move, which never happens when it is there already.
+  Xdo({"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
 }
 
 AppProcess::~AppProcess() {

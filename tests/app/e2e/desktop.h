@@ -1,6 +1,7 @@
 // A desktop of the tests' own for driving the real window as a person would: an X server
-// (Xvfb) with a window manager (openbox), xdotool to type and click, and the application
-// as a child process with its own folders.
+// (Xvfb) with a window manager (openbox), xdotool to type and click, the window manager's
+// list of windows to find them by title, and the application as a child process with its
+// own folders.
 #pragma once
 
 #include <sys/types.h>
