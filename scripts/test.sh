@@ -45,7 +45,12 @@ asan() {
   configure_build build-asan all -DCMAKE_BUILD_TYPE=Debug -DTESSARO_SANITIZE=address,undefined \
     -DTESSARO_BUILD_APP=OFF &&
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
-      ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 1800 -LE 'e2e|bench'
+      ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 1800 -LE 'e2e|bench' \
+        -E '^InetTls' &&
+    # LeakSanitizer's exit-time scan crashes inside the TLS library's threads; the TLS test
+    # runs with the address checks but without that scan.
+    ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" \
+      ctest --test-dir build-asan --output-on-failure --timeout 600 -R '^InetTls'
 }
 
 tsan() {
