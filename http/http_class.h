@@ -118,6 +118,10 @@ class HTTP类 {
   std::int32_t ListCacheFiles(TextValue& pattern, ValueArray<TextValue>& files) {
     return table_->ListCacheFiles(*this, pattern, files);
   }
+  std::int32_t ListCacheFiles(ValueArray<TextValue>& files) {
+    TextValue pattern;  // omitted: every file
+    return table_->ListCacheFiles(*this, pattern, files);
+  }
   void CollectFiles(const TextValue& folder, const TextValue& pattern,
                     ValueArray<TextValue>& files) {
     table_->CollectFiles(*this, folder, pattern, files);
