@@ -36,12 +36,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       parsed.help = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     std::string value;
     bool hasValue = false;
     for (const OptionSpec& s : kOptionSpecs) {
       if (arg == s.name) {
-        spec = &s;
+        option = &s;
         if (i + 1 < args.size()) {
           value = args[++i];
           hasValue = true;
@@ -49,25 +49,25 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         break;
       }
       if (arg.size() > s.name.size() && arg.starts_with(s.name) && arg[s.name.size()] == '=') {
-        spec = &s;
+        option = &s;
         value = arg.substr(s.name.size() + 1);
         hasValue = true;
         break;
       }
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       parsed.error = "unknown argument: " + arg;
       return parsed;
     }
     if (!hasValue || value.empty()) {
-      parsed.error = std::string(spec->name) + " needs a value";
+      parsed.error = std::string(option->name) + " needs a value";
       return parsed;
     }
-    if (spec->field == &Options::exchangeHost && !IsHostAndPort(value)) {
+    if (option->field == &Options::exchangeHost && !IsHostAndPort(value)) {
       parsed.error = "--exchange-host takes HOST or HOST:PORT, not " + value;
       return parsed;
     }
-    parsed.options.*(spec->field) = value;
+    parsed.options.*(option->field) = value;
   }
   return parsed;
 }
