@@ -6,6 +6,7 @@
 #
 #   bench/run-vs-curl.sh BUILD_DIR [COUNT]
 set -euo pipefail
+source "$(dirname "$0")/local-nginx.sh"
 build=${1:?usage: run-vs-curl.sh BUILD_DIR [COUNT]}
 build=$(cd "$build" && pwd)
 count=${2:-10000}
@@ -13,7 +14,6 @@ driver=$build/bench/run_bench
 app=$build/app/tessaro
 [[ -x "$driver" ]] || { echo "build the run_bench target first" >&2; exit 1; }
 [[ -x /usr/sbin/nginx ]] || command -v nginx >/dev/null || { echo "nginx is not installed" >&2; exit 1; }
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 work=$(mktemp -d)
 nginx_pid= xvfb_pid= app_pid=
@@ -37,29 +37,8 @@ cat >"$work/www/cfpl/s5/live.html" <<'HTML'
 <!DOCTYPE html><html><head><meta charset="utf-8"></head>
 <body style="margin:0"><div style="background:#000;height:200px"></div></body></html>
 HTML
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  keepalive_timeout 120s;
-  keepalive_requests 1000000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-"$nginx_bin" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
-nginx_pid=$!
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/cfpl/s5/live.html" && break; sleep 0.05; done
+start_local_nginx "$work" "$work/www" /cfpl/s5/live.html
+port=$nginx_port
 
 # The code list and the same exchange URLs for curl.
 for i in $(seq 1 "$count"); do printf 'QV%06d\r\n' "$i"; done >"$work/Quorvel"

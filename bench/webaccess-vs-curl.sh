@@ -5,6 +5,7 @@
 #
 #   bench/webaccess-vs-curl.sh BUILD_DIR [COUNT]
 set -euo pipefail
+source "$(dirname "$0")/local-nginx.sh"
 build=${1:?usage: webaccess-vs-curl.sh BUILD_DIR [COUNT]}
 count=${2:-10000}
 driver=$build/bench/webaccess_bench
@@ -24,29 +25,8 @@ export TESSARO_INET_QUIET=1
 
 mkdir -p "$work/www"
 for i in $(seq 0 9); do head -c 2048 /dev/urandom >"$work/www/f$i.bin"; done
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  keepalive_timeout 120s;
-  keepalive_requests 1000000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
-nginx_pid=$!
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/f0.bin" && break; sleep 0.05; done
+start_local_nginx "$work" "$work/www" /f0.bin
+port=$nginx_port
 
 # The same URLs for both: ten files, each URL distinct by its query.
 for i in $(seq 1 "$count"); do echo "http://127.0.0.1:$port/f$((i % 10)).bin?n=$i"; done >"$work/urls"
