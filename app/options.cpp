@@ -17,12 +17,13 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--forum", &Options::forumUrl},
 };
 
-// A host with an optional port; no scheme, path, query or spaces, which would end up
-// somewhere else in the exchange URL than the host.
+// A host with an optional port; no scheme, path, query, spaces or control bytes, which
+// would end up somewhere else in the exchange URL than the host.
 bool IsHostAndPort(std::string_view h) {
   if (h.empty()) return false;
   return std::none_of(h.begin(), h.end(), [](char c) {
-    return c == '/' || c == '?' || c == '#' || c == '@' || static_cast<unsigned char>(c) <= ' ';
+    const auto b = static_cast<unsigned char>(c);
+    return c == '/' || c == '?' || c == '#' || c == '@' || b <= ' ' || b == 0x7F;
   });
 }
 
