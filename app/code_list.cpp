@@ -33,8 +33,8 @@ TextValue UsageText() {
   static const TextValue text = ConcatText(
       Gbk("使用方法，先在软件里面的网页登陆账号并且绑定，然后点“兑换”，等79个兑换好了，"
           "再把网页拉下，点抽奖就可以了。兑换途中也可以先抽奖一下哦"),
-      TextValue("\r\n"), SpaceText(37),
-      Gbk("本工具由晨港游戏论坛 (www.dawnharbor.example) 的青岚制作"), SpaceText(40));
+      TextValue("\r\n"), SpaceText(37), Gbk("本工具由"), Gbk(kForumName), TextValue(" ("),
+      Gbk(kForumAddress), TextValue(") "), Gbk("的"), Gbk(kAuthor), Gbk("制作"), SpaceText(40));
   return text;
 }
 

@@ -32,9 +32,8 @@ RunEnd RedeemAll(HTTP类& http, const RunInput& input, std::int32_t& redeemCount
     }
     view.SetCaption(ConcatText(stepHead, ToText(n), stepTail));
     if (n > known) continue;  // no such code in the text: nothing to send
-    TextValue headers;
-    const ByteSet body = http.WebAccess(ExchangeUrl(input.exchangeHost, codes[n]), {}, {}, headers);
-    (void)body;  // the answer is not looked at
+    // A GET with no verb, proxy, headers or data of its own; the answer is not looked at.
+    http.WebAccess(ExchangeUrl(input.exchangeHost, codes[n]));
   }
 }
 

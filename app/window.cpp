@@ -10,7 +10,7 @@ namespace tessaro::app {
 
 namespace {
 
-// Outer size of the window, frame included, and the places of the controls in it.
+// Outer size of the window, frame included.
 constexpr int kOuterWidth = 751;
 constexpr int kOuterHeight = 456;
 
@@ -172,9 +172,7 @@ MainWindow::MainWindow(const Options& options, Handlers handlers)
   Place(w_->fixed, button, 8, 392, 72, 28);
 }
 
-MainWindow::~MainWindow() {
-  if (w_->窗口 != nullptr) gtk_widget_destroy(w_->窗口);
-}
+MainWindow::~MainWindow() { Destroy(); }
 
 void MainWindow::Show() {
   if (w_->窗口 != nullptr) gtk_widget_show_all(w_->窗口);
