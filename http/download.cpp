@@ -163,7 +163,7 @@ std::string RawHeaders(inet::Handle request) {
   for (int tries = 0; tries < 4; ++tries) {
     std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
     if (inet::HttpQueryInfoText(request, inet::kQueryRawHeadersCrlf, buffer.data(), &size, 0)) {
-      buffer.resize(buffer.find('\0') == std::string::npos ? buffer.size() : buffer.find('\0'));
+      buffer.resize(size);
       return buffer;
     }
     if (size <= buffer.size()) break;
@@ -240,6 +240,12 @@ std::optional<ContentRange> ParseContentRange(std::string_view v) {
     result.first = *first;
   }
   return result;
+}
+
+std::optional<ContentRange> ContentRangeOf(inet::Handle request) {
+  const auto value = HeaderValue(RawHeaders(request), "Content-Range");
+  if (!value) return std::nullopt;
+  return ParseContentRange(*value);
 }
 
 // ---- The worker ----
@@ -332,15 +338,13 @@ class Transfer {
       return Check::kTransfer;
     }
     if (status == 206) {
-      const auto range = ParseContentRange(HeaderValue(RawHeaders(job_.request), "Content-Range")
-                                               .value_or(std::string()));
+      const auto range = ContentRangeOf(job_.request);
       if (!range || range->first != job_.offset) return Check::kBroken;
       return Check::kTransfer;
     }
     if (status == 416 && job_.rangeSent) {
       // Nothing left to send: complete when the partial file already holds the whole file.
-      const auto range = ParseContentRange(HeaderValue(RawHeaders(job_.request), "Content-Range")
-                                               .value_or(std::string()));
+      const auto range = ContentRangeOf(job_.request);
       if (range && range->first == -1 && range->total == job_.offset) {
         total_ = job_.offset;
         return Check::kAlreadyComplete;
@@ -447,13 +451,18 @@ void RunWorker(Job job) {
 }
 
 // Undoes a start that did not get as far as the worker.
-void AbandonStart(FileNumber file) {
+void AbandonStartLocked(DownloadState& s, FileNumber file, inet::Handle request) {
+  if (request != 0) inet::InternetCloseHandle(request);
   if (file != 0) CloseFileHandle(file);
-  DownloadState& s = State();
-  std::lock_guard lock(s.mutex);
   CloseSessionLocked(s);
   s.busy = false;
   s.stopRequested = false;
+}
+
+void AbandonStart(FileNumber file) {
+  DownloadState& s = State();
+  std::lock_guard lock(s.mutex);
+  AbandonStartLocked(s, file, 0);
 }
 
 TextValue LastSegment(const TextValue& url) {
@@ -571,11 +580,7 @@ bool StartDownload(HTTP类& /*self*/, ProgressRoutine routine, const TextValue& 
   std::lock_guard lock(s.mutex);
   if (s.stopRequested) {
     // Stopped while starting.
-    inet::InternetCloseHandle(result.request);
-    CloseFileHandle(file);
-    CloseSessionLocked(s);
-    s.busy = false;
-    s.stopRequested = false;
+    AbandonStartLocked(s, file, result.request);
     return false;
   }
   Job job;
@@ -592,10 +597,7 @@ bool StartDownload(HTTP类& /*self*/, ProgressRoutine routine, const TextValue& 
   try {
     worker = std::thread(RunWorker, std::move(job));
   } catch (const std::system_error&) {
-    inet::InternetCloseHandle(result.request);
-    CloseFileHandle(file);
-    CloseSessionLocked(s);
-    s.busy = false;
+    AbandonStartLocked(s, file, result.request);
     return false;
   }
   if (s.worker.joinable()) s.retired.push_back({std::move(s.worker), s.workerFinished});

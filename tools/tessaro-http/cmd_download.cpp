@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "http/download.h"
 #include "tessaro-http/commands.h"
