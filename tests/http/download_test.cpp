@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -414,6 +415,50 @@ TEST_F(DownloadTest, AttemptsAgainstAServerWithoutContentLength) {
   EXPECT_EQ(http_.GetRemoteFileSize(FileUrl(5000, 9, "status=404"), 1), -1);
   // A URL that cannot be opened ends at once.
   EXPECT_EQ(http_.GetRemoteFileSize("http://127.0.0.1:1/none", 3), -1);
+}
+
+TEST_F(DownloadTest, AFileOf2GiBOrMoreHasNoSize) {
+  // Sizes pass as signed 32-bit numbers: 3 GiB must not come back as a negative size, and
+  // must not start a download with a negative total.
+  const std::string url = FileUrl(std::int64_t{3} << 30, 16);
+  EXPECT_EQ(http_.GetRemoteFileSize(url, 1), -1);
+  Reports reports(Path("huge.bin"));
+  EXPECT_FALSE(http_.StartDownload(reports.Routine(), url, Path("huge.bin"), 1, false));
+  EXPECT_FALSE(http::DownloadInFlight());
+  EXPECT_TRUE(reports.All().empty());
+  // The largest size that fits is still a size.
+  EXPECT_EQ(http_.GetRemoteFileSize(FileUrl(2147483647, 16), 1), 2147483647);
+}
+
+TEST_F(DownloadTest, SpeedIsKilobytesPerSecondOfThisDownloadsBytes) {
+  // A resume of 4000000 bytes that then receives 458752 bytes and waits: the speed counts the
+  // received bytes only, per second of the worker's time, in units of 1024 bytes.
+  constexpr std::int64_t kOffset = 4000000;
+  constexpr std::int64_t kReceived = 7 * 65536;
+  const std::string target = Path("speed.bin");
+  WriteFile(target + ".tmp", Content(17, 0, kOffset));
+  Reports reports(target);
+  using Clock = std::chrono::steady_clock;
+  const auto t0 = Clock::now();
+  ASSERT_TRUE(http_.StartDownload(
+      reports.Routine(),
+      FileUrl(8000000, 17, "stallat=" + std::to_string(kOffset + kReceived)), target, 0, true));
+  ASSERT_TRUE(reports.WaitFor([&](const Report& r) { return r.done == kOffset + kReceived; }));
+  const auto arrived = Clock::now();  // the worker started before this
+  std::this_thread::sleep_for(1s);
+  const auto stop = Clock::now();  // the broken-off report is made after this
+  http_.StopDownload();
+  auto end = reports.WaitEnd();
+  const auto t1 = Clock::now();
+  ASSERT_TRUE(end);
+  ASSERT_EQ(end->total, 0);
+  ASSERT_EQ(end->done, kOffset + kReceived);
+  auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+  // The worker's clock counts whole milliseconds.
+  const double longest = seconds(t1 - t0) + 0.002;
+  const double shortest = seconds(stop - arrived) - 0.002;
+  EXPECT_GE(end->speed, std::floor(kReceived / longest / 1024.0)) << "within " << longest << " s";
+  EXPECT_LE(end->speed, std::ceil(kReceived / shortest / 1024.0)) << "within " << shortest << " s";
 }
 
 // ---- Busy, stop, cancel ----
